@@ -1,0 +1,1 @@
+// Keeps the test kit a valid library before it has fixtures of its own.
