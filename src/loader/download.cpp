@@ -1,0 +1,273 @@
+// Download procedure: the sixteen steps of a download, the three block loops
+// and the status display, against the window interface of download.h.
+#include "download.h"
+
+#include "con.h"
+#include "csp.h"
+#include "msrlin.h"
+#include "rmc.h"
+#include "root.h"
+#include "uart.h"
+#include "uvmem.h"
+
+#include <cstdio>
+#include <vector>
+
+static const char* const k_port_names[] = {"COM1", "COM2", "COM3", "COM4",
+                                           "COM5", "COM6", "COM7", "COM8"};
+
+static const char k_caption_error[] = "Error...";
+
+const char* dl_port_name(int32_t index) {
+    if (index < 0 || index >= static_cast<int32_t>(sizeof k_port_names / sizeof *k_port_names))
+        return nullptr;
+    return k_port_names[index];
+}
+
+static int32_t message_box(DlWindow* p_win, const char* p_text, const char* p_caption,
+                           uint32_t type) {
+    if (!p_win || !p_win->cb_message_box) return DL_ID_OK;
+    return p_win->cb_message_box(p_win->p_user, p_text, p_caption, type);
+}
+
+static void enable_download(DlWindow* p_win, int32_t is_enabled) {
+    if (p_win->cb_enable_download) p_win->cb_enable_download(p_win->p_user, is_enabled);
+}
+
+// The block loops' test of the interruption flag; the window gets a chance to
+// set it first.
+static int abort_is_set(DlWindow* p_win) {
+    if (!p_win) return 0;
+    if (p_win->cb_check_abort) p_win->cb_check_abort(p_win->p_user);
+    return p_win->m_bAbort != 0;
+}
+
+// The settle pause lets the device start up; it dispatches no window messages.
+static void settle(int32_t t_ms) { Csp_sleep_ms(t_ms); }
+
+static void set_reply_timeout(Rmc* p_rmc, int32_t t_ms) {
+    if (p_rmc) p_rmc->reply_timeout_ms = t_ms;
+}
+
+int32_t show_status(DlWindow* p_win, const char* p_step, const char* p_detail, int32_t percent) {
+    if (!p_win) return 0;
+    if (p_step && p_win->cb_set_step) p_win->cb_set_step(p_win->p_user, p_step);
+    if (p_detail && p_win->cb_set_detail) p_win->cb_set_detail(p_win->p_user, p_detail);
+    if (percent >= 0 && p_win->cb_set_progress) p_win->cb_set_progress(p_win->p_user, percent);
+    return 1;
+}
+
+int32_t show_ready(DlWindow* p_win) {
+    return show_status(p_win, "ready", "ready", 0);
+}
+
+int32_t show_progress(DlWindow* p_win, int32_t n_done, int32_t n_total) {
+    // Wider arithmetic only to rule out an overflow; the result is the same.
+    int32_t percent =
+        n_total == 0 ? 0 : static_cast<int32_t>(static_cast<int64_t>(n_done) * 100 / n_total);
+    char text[64];
+    snprintf(text, sizeof text, "%d of %d (%d %%)", n_done, n_total, percent);
+    return show_status(p_win, nullptr, text, percent);
+}
+
+int32_t log_l_result(int32_t l_result) {
+    if (l_result == 0) return 0;
+    const char* p_name = Rmc_get_result_name(l_result);
+    if (p_name) {
+        Con_printf("l_result =  %d (%s)\n", l_result, p_name);
+    } else {
+        Con_printf("l_result =  %d (?]\n", l_result);
+    }
+    return l_result;
+}
+
+int32_t send_partition_with_do_write_xbram(DlWindow* p_win, int32_t n_done_before, int32_t n_total,
+                                           Rmc* p_rmc, int32_t n_block, uint32_t a_mem,
+                                           const uint8_t* p_bytes, uint32_t n_bytes) {
+    Con_printf("sending partition to adr=%08x n_bytes=%d\n", a_mem, static_cast<int>(n_bytes));
+    // Either would keep the loop from ever finishing the segment.
+    if (n_bytes > 0 && (n_block < 1 || !p_bytes)) return RMC_RES_ERR_ELSE;
+    uint32_t n_left = n_bytes;
+    uint32_t n_sent = 0;
+    int32_t l_result = RMC_RES_OK;
+    while (n_left > 0 && l_result == RMC_RES_OK) {
+        uint32_t l_block = n_left < static_cast<uint32_t>(n_block) ? n_left : n_block;
+        l_result = Rmc_do_write_xbram(p_rmc, a_mem, p_bytes + n_sent, l_block);
+        if (l_result == RMC_RES_OK) {
+            n_left -= l_block;
+            n_sent += l_block;
+            a_mem += l_block;
+            if (abort_is_set(p_win)) l_result = RMC_RES_ERR_ELSE;
+        }
+        show_progress(p_win, n_done_before + static_cast<int32_t>(n_sent), n_total);
+    }
+    return l_result;
+}
+
+int32_t send_set_with_do_write_xbram(DlWindow* p_win, Rmc* p_rmc, int32_t n_block,
+                                     const MsrLin* p_set) {
+    if (!p_rmc || !p_set) return RMC_RES_ERR_ELSE;
+    int32_t n_total = MsrLin_get_n_heap(p_set);
+    int32_t n_set = MsrLin_get_n_set(p_set);
+    const uint32_t* p_a = MsrLin_get_p_set_a_bytes(p_set);
+    const uint32_t* p_n = MsrLin_get_p_set_n_bytes(p_set);
+    const uint8_t* const* p_p = MsrLin_get_p_set_p_bytes(p_set);
+    int32_t n_done = 0;
+    int32_t l_result = RMC_RES_OK;
+    for (int32_t i = 0; i < n_set && l_result == RMC_RES_OK; i++) {
+        l_result = send_partition_with_do_write_xbram(p_win, n_done, n_total, p_rmc, n_block,
+                                                      p_a[i], p_p[i], p_n[i]);
+        n_done += static_cast<int32_t>(p_n[i]);
+        if (abort_is_set(p_win)) l_result = RMC_RES_ERR_ELSE;
+    }
+    return l_result;
+}
+
+int32_t send_vm_with_do_write_flash(DlWindow* p_win, Rmc* p_rmc, int32_t n_block, UvMem* p_vm,
+                                    int32_t n_total) {
+    if (!p_rmc || !p_vm || n_block < 1) return RMC_RES_ERR_ELSE;
+    // 64-bit addresses, so that an image ending at the top of the address
+    // space neither wraps nor loops forever.
+    uint64_t a_start = UvMem_get_a_vmem(p_vm);
+    uint64_t a_end = a_start + UvMem_get_n_vmem(p_vm);
+    const uint8_t* p_vmem = UvMem_get_p_vmem(p_vm);
+    std::vector<uint8_t> tail; // a last block that reaches past the image, padded with 0xFF
+    int32_t n_done = 0;
+    uint32_t t_start = Csp_get_tick_count();
+    int32_t l_result = RMC_RES_OK;
+    for (uint64_t a64 = a_start; a64 < a_end && l_result == RMC_RES_OK; a64 += n_block) {
+        uint32_t adr = static_cast<uint32_t>(a64);
+        if (UvMem_block_equals_val(p_vm, adr, n_block, DL_ERASED)) continue;
+        if ((adr & 0x1FFF) == 0x1000) show_progress(p_win, n_done, n_total);
+        Con_printf("writing %d bytes to address %08x\n", n_block, adr);
+        const uint8_t* p_block = p_vmem + UvMem_adr_to_offset(p_vm, adr);
+        if (a64 + n_block > a_end) {
+            tail.assign(static_cast<size_t>(n_block), DL_ERASED);
+            for (uint64_t a = a64; a < a_end; a++)
+                tail[a - a64] = p_vmem[a - a_start];
+            p_block = tail.data();
+        }
+        l_result = Rmc_do_write_flash(p_rmc, adr, p_block, static_cast<uint32_t>(n_block));
+        if (l_result != RMC_RES_OK) CON_LOG("error", "writing to address %08x failed\n", adr);
+        n_done += n_block;
+        if (abort_is_set(p_win)) l_result = RMC_RES_ERR_ELSE;
+    }
+    Con_printf("download took %dms\n", static_cast<int>(Csp_get_tick_count() - t_start));
+    return l_result;
+}
+
+// The running state of one download: every step after a failure is skipped.
+struct DlRun {
+    DlWindow* p_win;
+    int32_t l_result; // the running result
+    int32_t fail;     // DlFail of the step that set it
+};
+
+// Starts a guarded step: false when an earlier step failed, else logs the
+// step and shows it with an empty detail line.
+static bool step_begin(DlRun* p_run, const char* p_log, const char* p_step, int32_t percent) {
+    if (p_run->l_result != RMC_RES_OK) return false;
+    Con_print(p_log);
+    show_status(p_run->p_win, p_step, "", percent);
+    return true;
+}
+
+// Ends a guarded step with its result: a failure is logged with its code and
+// shown in the step's box.
+static void step_end(DlRun* p_run, int32_t l_result, const char* p_text, int32_t fail) {
+    p_run->l_result = l_result;
+    if (l_result == RMC_RES_OK) return;
+    p_run->fail = fail;
+    log_l_result(l_result);
+    message_box(p_run->p_win, p_text, k_caption_error, DL_MB_OK_EXCLAMATION);
+}
+
+int32_t on_download(DlWindow* p_win, Root* p_root, DlReport* p_report) {
+    DlReport report = {DL_FAIL_PORT, 0, 0};
+    if (!p_win) {
+        if (p_report) *p_report = report;
+        return report.fail;
+    }
+    enable_download(p_win, 0);
+    Uart* p_uart = Root_get_p_uart(p_root);
+    const char* p_port = p_win->cb_get_port ? p_win->cb_get_port(p_win->p_user) : nullptr;
+    if (!p_port || !Uart_open(p_uart, p_port, DL_BAUDRATE, 8, 0, 0)) {
+        message_box(p_win, "Error opening COM-Port !", k_caption_error, DL_MB_OK_EXCLAMATION);
+    } else {
+        p_win->m_bBusy = 1;
+        p_win->m_bAbort = 0;
+        DlRun run = {p_win, RMC_RES_OK, DL_OK};
+        Rmc* p_rmc = Root_get_p_rmc(p_root);
+        set_reply_timeout(p_rmc, DL_TIMEOUT_BOOTLOADER_MS);
+
+        if (step_begin(&run, "Activating bootloader\n", "Activating bootloader...", 0))
+            step_end(&run, Rmc_do_activate_bootloader(p_rmc), "Activating bootloader failed !",
+                     DL_FAIL_ACTIVATE);
+        settle(DL_SETTLE_MS);
+        if (step_begin(&run, "Download flash loader\n", "Downloading flash loader...", 0))
+            step_end(&run,
+                     send_set_with_do_write_xbram(p_win, p_rmc, Root_get_n_block(p_root),
+                                                  Root_get_p_set_loader(p_root)),
+                     "Download of Flashloader failed !", DL_FAIL_LOADER_DOWNLOAD);
+        if (step_begin(&run, "Start flash loader\n", "Starting flash loader...", 25))
+            step_end(&run, Rmc_do_jump(p_rmc, DL_A_FLASH_LOADER), "Starting Flashloader failed !",
+                     DL_FAIL_LOADER_START);
+        settle(DL_SETTLE_MS);
+        set_reply_timeout(p_rmc, DL_TIMEOUT_FLASH_LOADER_MS);
+
+        if (step_begin(&run, "Erasing application sectors\n", "Erasing application sectors...", 50))
+            step_end(&run, Rmc_do_erase_appl(p_rmc), "Erasing application sectors failed !",
+                     DL_FAIL_ERASE);
+        if (step_begin(&run, "Blank checking application sectors\n",
+                       "Blank checking application sectors...", 75)) {
+            step_end(&run, Rmc_do_blank_check_appl(p_rmc),
+                     "Blank checking application sectors failed !", DL_FAIL_BLANK_CHECK);
+            show_status(p_win, "Blank checking application sectors...", "", 100);
+        }
+        set_reply_timeout(p_rmc, DL_TIMEOUT_FLASH_LOADER_MS);
+
+        UvMem* p_vm = nullptr;
+        if (step_begin(&run, "Programming application\n", "Programming application...", 0)) {
+            p_vm = Root_get_p_vm(p_root);
+            // The device's signature stays erased until every other block is in.
+            UvMem_write_byte(p_vm, DL_A_SIGNATURE, DL_ERASED);
+            int32_t l_result = send_vm_with_do_write_flash(p_win, p_rmc, Root_get_n_block(p_root),
+                                                           p_vm, Root_get_n_bytes_appl(p_root));
+            UvMem_write_byte(p_vm, DL_A_SIGNATURE, DL_SIGNATURE_VALID);
+            step_end(&run, l_result, "Programming application failed !", DL_FAIL_PROGRAM);
+        }
+        if (step_begin(&run, "Updating application signature\n",
+                       "Updating application signature...", 0)) {
+            uint8_t signature = UvMem_read_byte(p_vm, DL_A_SIGNATURE);
+            step_end(&run, Rmc_do_write_flash(p_rmc, DL_A_SIGNATURE, &signature, 1),
+                     "Updating application signature !", DL_FAIL_SIGNATURE);
+        }
+        if (step_begin(&run, "Starting application\n", "Starting application...", 0))
+            step_end(&run, Rmc_do_start_appl(p_rmc), "Starting application failed !",
+                     DL_FAIL_APPL_START);
+        p_win->m_bBusy = 0;
+        show_ready(p_win);
+        if (run.l_result == RMC_RES_OK) {
+            message_box(p_win, "Application successfully downloaded !", "Ok", DL_MB_OK_EXCLAMATION);
+        }
+        // Only the block loops stop for the flag; elsewhere it changes nothing.
+        report.is_aborted =
+            (run.fail == DL_FAIL_LOADER_DOWNLOAD || run.fail == DL_FAIL_PROGRAM) && p_win->m_bAbort;
+        report.fail = run.fail;
+        report.l_result = run.l_result;
+    }
+    Uart_close(p_uart);
+    enable_download(p_win, 1);
+    if (p_report) *p_report = report;
+    return report.fail;
+}
+
+int32_t on_cancel(DlWindow* p_win) {
+    if (!p_win || !p_win->m_bBusy) return 1;
+    int32_t answer = message_box(p_win,
+                                 "Programming of the flash memory has not yet completed !\n\nDo "
+                                 "you want to interrupt programming ?\n",
+                                 "Warning", DL_MB_YESNOCANCEL_EXCL_DEF3);
+    if (answer == DL_ID_YES) p_win->m_bAbort = 1;
+    return 0;
+}
