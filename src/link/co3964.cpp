@@ -47,6 +47,7 @@ Co3964* Co3964_init_ex(Co3964* p, void* p_time, tyCo3964_cb_time_get_t_now cb_ti
     p->m_connect_try = 6;
     p->rx_error = 0;
     p->tx_pending = 0;
+    p->is_line_lost = 0;
 
     int ok = 1;
     if (cb_time_get_t_now == nullptr) {
@@ -100,12 +101,18 @@ static uint8_t bcc_of(int32_t n, const uint8_t* p_bytes) {
     return static_cast<uint8_t>(x ^ CO3964_DLE ^ CO3964_ETX);
 }
 
-static inline int32_t receive(Co3964* p) { return p->cb_uart_receive_byte_nw(p->p_uart); }
+static inline int32_t receive(Co3964* p) {
+    int32_t ch = p->cb_uart_receive_byte_nw(p->p_uart);
+    p->is_line_lost = ch == CO3964_LINE_LOST;
+    return ch;
+}
 static inline void send(Co3964* p, int32_t ch) { p->cb_uart_send_byte(p->p_uart, ch); }
 static inline void arm(Co3964* p, int32_t now, int32_t t_ms) {
     p->t_timeout = p->cb_time_plus_ms(p->p_time, now, t_ms);
 }
+// On a lost line no deadline is worth waiting for.
 static inline bool passed(const Co3964* p, int32_t now) {
+    if (p->is_line_lost) return true;
     return static_cast<int32_t>(static_cast<uint32_t>(p->t_timeout) - static_cast<uint32_t>(now)) <
            0;
 }
@@ -369,6 +376,8 @@ int32_t Co3964_ob_set_msg(Co3964* p, int32_t n_msg, const uint8_t* p_msg) {
 }
 
 int32_t Co3964_ob_get_state(const Co3964* p) { return p ? p->ob_state : 1; }
+
+int32_t Co3964_is_line_lost(const Co3964* p) { return p && p->is_line_lost ? 1 : 0; }
 
 int32_t Co3964_ib_get_n_msg(const Co3964* p) { return p ? p->ib_n_msg : -1; }
 

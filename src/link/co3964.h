@@ -21,6 +21,10 @@ constexpr int32_t CO3964_DLE = 0x10;
 constexpr int32_t CO3964_NAK = 0x15;
 // No byte has arrived; also the result of a block that went out completely.
 constexpr int32_t CO3964_NO_BYTE = INT32_MIN;
+// What a receive callback may give instead of another negative value when the
+// line has gone for good (the port reported a hard error): no byte either, and
+// from then on every wait of the link ends at once.
+constexpr int32_t CO3964_LINE_LOST = -2;
 
 // States of the machine (the `state` field): receiving 0 to 13, sending 20 to 28.
 enum {
@@ -55,8 +59,9 @@ typedef int32_t (*tyCo3964_cb_time_plus_ms)(void* p_time, int32_t t, int32_t t_m
 // Wait hook, called with 1 on each pass in which a waiting state finds no byte
 // before its deadline. May return at once; the result is ignored.
 typedef int32_t (*tyCo3964_cb_time_sleep_ms)(void* p_time, int32_t t_ms);
-// A received byte 0..255, or any negative value when none is there; must not
-// wait. A value above 255 counts as a framing error.
+// A received byte 0..255, or any negative value when none is there
+// (CO3964_LINE_LOST when none will come); must not wait. A value above 255
+// counts as a framing error.
 typedef int32_t (*tyCo3964_cb_uart_receive_byte_nw)(void* p_uart);
 // Sends one byte; the result is ignored.
 typedef int32_t (*tyCo3964_cb_uart_send_byte)(void* p_uart, int32_t ch);
@@ -99,7 +104,8 @@ struct Co3964 {
     int32_t m_tx_try;      // 6 block attempts per message
     int32_t m_connect_try; // 6 start requests per block attempt
     int32_t rx_error;
-    int32_t tx_pending; // own send put off by an initiation conflict
+    int32_t tx_pending;   // own send put off by an initiation conflict
+    int32_t is_line_lost; // the latest receive gave CO3964_LINE_LOST
 };
 
 // Fills every field of p and returns p. Null when p is null (no log), or when
@@ -135,6 +141,10 @@ int32_t Co3964_poll(Co3964* p);
 int32_t Co3964_ob_set_msg(Co3964* p, int32_t n_msg, const uint8_t* p_msg);
 // ob_state: 0 delivered or empty, 1 failed, 2 pending; 1 for a null p.
 int32_t Co3964_ob_get_state(const Co3964* p);
+
+// 1 while the receive callback reports the line lost (its latest result was
+// CO3964_LINE_LOST); 0 otherwise and for a null p.
+int32_t Co3964_is_line_lost(const Co3964* p);
 
 // Length of the message waiting in the inbound slot; -1 when none or null p.
 int32_t Co3964_ib_get_n_msg(const Co3964* p);

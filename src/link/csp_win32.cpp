@@ -9,11 +9,17 @@
 
 static int s_fail_creations;
 
-void Csp_test_fail_mutex_creations(int n) { s_fail_creations = n; }
+void Csp_test_fail_mutex_creations(int n) {
+    s_fail_creations = n;
+}
 
-void Csp_platform_sleep_ms(int t_ms) { Sleep((DWORD)(t_ms < 0 ? 0 : t_ms)); }
+void Csp_platform_sleep_ms(int t_ms) {
+    Sleep((DWORD)(t_ms < 0 ? 0 : t_ms));
+}
 
-uint32_t Csp_platform_tick_count(void) { return (uint32_t)GetTickCount(); }
+uint32_t Csp_platform_tick_count(void) {
+    return (uint32_t)GetTickCount();
+}
 
 CspMutex* CspMutex_init(CspMutex* p) {
     if (!p) return nullptr;

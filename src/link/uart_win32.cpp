@@ -32,6 +32,28 @@ HANDLE handle_of(const Uart* p) {
     return (HANDLE)p->h_com;
 }
 
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+// Sleep(1) lasts a whole scheduler tick (up to 15.6 ms), which a link waiting
+// for each reply would pay on every turnaround; a high-resolution timer
+// (Windows 10 1803 on) waits the milliseconds asked. Older systems sleep.
+void wait_ms(int t_ms) {
+    if (t_ms <= 0) {
+        Sleep(0);
+        return;
+    }
+    static thread_local HANDLE s_timer =
+        CreateWaitableTimerExW(NULL, NULL, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    LARGE_INTEGER due;
+    due.QuadPart = -10000LL * t_ms; // relative, in 100 ns units
+    if (s_timer && SetWaitableTimer(s_timer, &due, 0, NULL, NULL, FALSE) &&
+        WaitForSingleObject(s_timer, (DWORD)t_ms + 100) == WAIT_OBJECT_0)
+        return;
+    Sleep((DWORD)t_ms);
+}
+
 } // namespace
 
 int Uart_get_device_path(const char* p_name, char* p_path, int m_path) {
@@ -182,7 +204,7 @@ int Uart_send_with_dle(Uart* p, int n, const uint8_t* p_bytes) {
 int Uart_wait_readable(Uart* p, int t_ms) {
     if (t_ms < 0) t_ms = 0;
     if (!p || p->h_com == UART_INVALID_HANDLE || p->is_lost) {
-        Sleep((DWORD)t_ms);
+        wait_ms(t_ms);
         return -1;
     }
     DWORD errors = 0;
@@ -193,8 +215,8 @@ int Uart_wait_readable(Uart* p, int t_ms) {
         return -1;
     }
     if (stat.cbInQue > 0) return 1;
-    // Without overlapped input there is no wait for a byte; a short sleep
-    // keeps the caller from spinning.
-    Sleep((DWORD)t_ms);
+    // Without overlapped input there is no wait for a byte; a short timed
+    // wait keeps the caller from spinning.
+    wait_ms(t_ms);
     return 0;
 }

@@ -7,13 +7,11 @@
 #include "dbterm.h"
 #include "images.h"
 #include "osservice.h"
+#include "root_platform.h"
 #include "strx.h"
 #include "uvmem.h"
 
 #include <cstdlib>
-
-// The parameter file below the program directory, with this platform's separator.
-static const char k_param_tail[] = "/data/param.dat";
 
 static Root* s_p_root;
 
@@ -34,8 +32,12 @@ int32_t Root_set_cb_pump(Root* p, tyRoot_cb_pump cb_pump, void* p_pump) {
 }
 
 // The link takes callbacks with an untyped context; these hand it to the port.
+// A port that reported a hard error is told apart from a quiet one: the link
+// and the transaction then stop waiting for a device that has gone.
 static int32_t uart_receive_byte_nw(void* p_uart) {
-    return Uart_receive_byte_nw(static_cast<Uart*>(p_uart));
+    int32_t ch = Uart_receive_byte_nw(static_cast<Uart*>(p_uart));
+    if (ch < 0 && Uart_is_lost(static_cast<Uart*>(p_uart))) return CO3964_LINE_LOST;
+    return ch;
 }
 static int32_t uart_send_byte(void* p_uart, int32_t ch) {
     return Uart_send_byte(static_cast<Uart*>(p_uart), ch);
@@ -70,6 +72,7 @@ Root* Root_alloc(void) {
         // Refuse a directory that leaves no room for the parameter file name:
         // the field must not be written past.
         int n_path = strx_len(p->p_path_program);
+        const char* k_param_tail = Root_platform_get_param_tail();
         int n_tail = strx_len(k_param_tail);
         if (n_path + n_tail >= ROOT_N_PATH) {
             CON_LOG("error", "n_path + n_tail >= n_dst (n_path=%d, n_tail=%d, n_dst=%d)\n", n_path,
@@ -251,6 +254,6 @@ int32_t loc_sleep_ms(void* p_context, int32_t ms) {
     (void)p_context;
     (void)ms;
     Root* p = get_p_root();
-    if (!p || !p->cb_pump) return 0;
-    return p->cb_pump(p->p_pump);
+    if (p && p->cb_pump) return p->cb_pump(p->p_pump);
+    return Root_platform_pump();
 }

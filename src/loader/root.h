@@ -31,7 +31,7 @@ typedef int32_t (*tyRoot_cb_pump)(void* p_user);
 
 struct Root {
     char p_path_program[ROOT_N_PATH];    // program directory, no trailing separator
-    char p_path_name_param[ROOT_N_PATH]; // p_path_program + "/data/param.dat"
+    char p_path_name_param[ROOT_N_PATH]; // p_path_program + "/data/param.dat" (Win32: "\data\...")
     DbTerm* p_db_term;                   // 160 x 200 virtual screen of the log
     Uart uart;
     Uart* p_uart; // &uart once initialised
@@ -107,6 +107,8 @@ int32_t Root_get_n_block(Root* p);
 int32_t loc_get_t_now(void* p_context);
 // t + ms, wrapping like the tick count.
 int32_t loc_plus_ms(void* p_context, int32_t t, int32_t ms);
-// Does not sleep: runs the process root's message-pump hook once, or returns
-// at once without one. ms is ignored. Returns the hook's result, else 0.
+// Does not sleep: runs the process root's message-pump hook once; without one,
+// on Win32 it takes at most one message of the thread's queue, translates and
+// dispatches it, elsewhere it returns at once. ms is ignored. Returns the
+// hook's result, else 1 for a dispatched message, 0 for none.
 int32_t loc_sleep_ms(void* p_context, int32_t ms);

@@ -134,6 +134,11 @@ int wait_message_sent(Rmc* p) {
         if (Co3964_ob_get_state(p->p_co) != CO_PENDING) return 1;
         if (ms_left(deadline) <= 0) return 0;
         Co3964_poll(p->p_co);
+        // The poll that finished the wait goes on at once: an idle hook
+        // behind the yield would hold up the next frame for nothing.
+        if (Co3964_ob_get_state(p->p_co) != CO_PENDING) return 1;
+        // A device that has gone will not take the request: no use waiting.
+        if (Co3964_is_line_lost(p->p_co)) return 0;
         Csp_sleep_ms(0);
     }
 }
@@ -153,6 +158,9 @@ int wait_message_received(Rmc* p) {
         if (Co3964_ib_get_n_msg(p->p_co) >= 0) return 1;
         if (ms_left(deadline) <= 0) return 0;
         Co3964_poll(p->p_co);
+        if (Co3964_ib_get_n_msg(p->p_co) >= 0) return 1;
+        // Nor will it answer: the reply wait ends with the line.
+        if (Co3964_is_line_lost(p->p_co)) return 0;
         Csp_sleep_ms(0);
     }
 }

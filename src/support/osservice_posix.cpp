@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -46,8 +47,16 @@ static std::string make_cmd_line(void) {
     return '"' + path + '"';
 }
 
+// Kept once found; when memory ran out it is looked for again next time.
 const char* Oss_get_cmd_line(void) {
-    static const std::string s_cmd_line = make_cmd_line();
+    static std::string s_cmd_line;
+    if (s_cmd_line.empty()) {
+        try {
+            s_cmd_line = make_cmd_line();
+        } catch (const std::bad_alloc&) {
+            s_cmd_line.clear();
+        }
+    }
     return s_cmd_line.empty() ? nullptr : s_cmd_line.c_str();
 }
 
@@ -94,7 +103,13 @@ int Oss_get_full_path_name(const char* p_path, int n_dst, char* p_dst, int* p_i_
         return 0;
     }
     std::string full;
-    if (!full_path(p_path, &full)) return 0;
+    try {
+        if (!full_path(p_path, &full)) return 0;
+    } catch (const std::bad_alloc&) {
+        // Failures are returned, never thrown: out of memory fails the call.
+        errno = ENOMEM;
+        return 0;
+    }
     int n_full = (int)full.size();
     if (!p_dst || n_full >= n_dst) return n_full + 1;
     std::memcpy(p_dst, full.c_str(), full.size() + 1);

@@ -26,19 +26,31 @@ static void us_release(Us* p, void* po) {
     if (p->cb_free) p->cb_free(po);
 }
 
+// The carrier's block holds a power of two of pages, at least the m_tab slots
+// in use: appending one element at a time then copies the pointers only when
+// the block doubles, not at every page (which made loading a file of a
+// million records quadratic). The block's size follows from m_tab alone.
+static size_t us_block_slots(int32_t k_pages) {
+    size_t k = 1;
+    while (k < (size_t)k_pages)
+        k *= 2;
+    return US_PAGE_SIZE * k;
+}
+
 // The carrier helpers log under the names they carry in this module's
 // messages; the C++ names avoid identifiers reserved to the implementation.
 static int us_realloc_carrier(Us* p, int32_t k_pages_new) {
-    void** p_tab_new =
-        static_cast<void**>(malloc(sizeof(void*) * US_PAGE_SIZE * (size_t)k_pages_new));
-    if (p_tab_new == NULL) {
-        Con_printf("%s-%s-%s: p_tab_new == NULL (__k_pages_new = %d)\n", "error", __FILE__,
-                   "__realloc_carrier", k_pages_new);
-        return 0;
+    size_t n_block_new = us_block_slots(k_pages_new);
+    if (p->p_tab == NULL || n_block_new != us_block_slots(us_pages(p->m_tab))) {
+        // realloc keeps the old block when it fails, so the array is unchanged.
+        void** p_tab_new = static_cast<void**>(realloc(p->p_tab, sizeof(void*) * n_block_new));
+        if (p_tab_new == NULL) {
+            Con_printf("%s-%s-%s: p_tab_new == NULL (__k_pages_new = %d)\n", "error", __FILE__,
+                       "__realloc_carrier", k_pages_new);
+            return 0;
+        }
+        p->p_tab = p_tab_new;
     }
-    if (p->n_tab > 0) memcpy(p_tab_new, p->p_tab, sizeof(void*) * (size_t)p->n_tab);
-    free(p->p_tab);
-    p->p_tab = p_tab_new;
     p->m_tab = US_PAGE_SIZE * k_pages_new;
     return 1;
 }

@@ -1,0 +1,649 @@
+// End-to-end tests of orvo-loader-cli: the real program against the real simulated device on a
+// pseudo-terminal, judged by exit status, terminal output, log file and the device's dumps.
+#include "devsim_process.h"
+#include "images.h"
+#include "pty.h"
+#include "rmc.h"
+#include "root.h"
+#include "uart.h"
+#include "uvmem.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string cli_path() {
+    return std::string(ORVO_BINARY_DIR) + "/tools/cli/orvo-loader-cli";
+}
+
+bool devsim_is_built() {
+    return access((std::string(ORVO_BINARY_DIR) + "/tools/devsim/orvo-devsim").c_str(), X_OK) == 0;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+int count_of(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t i = text.find(part); i != std::string::npos; i = text.find(part, i + 1))
+        n++;
+    return n;
+}
+
+std::string last_line(const std::string& text) {
+    std::string s = text;
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    size_t i = s.rfind('\n');
+    return i == std::string::npos ? s : s.substr(i + 1);
+}
+
+// The value after "key": in the report, up to the next comma, brace or line end.
+std::string json_value(const std::string& json, const std::string& key) {
+    size_t i = json.find("\"" + key + "\"");
+    if (i == std::string::npos) return "";
+    i = json.find(':', i);
+    if (i == std::string::npos) return "";
+    i = json.find_first_not_of(" \t\r\n", i + 1);
+    if (i == std::string::npos) return "";
+    size_t e = json.find_first_of(",}\r\n", i);
+    std::string v = json.substr(i, e == std::string::npos ? std::string::npos : e - i);
+    while (!v.empty() && v.back() == ' ')
+        v.pop_back();
+    return v;
+}
+
+// The application memory image and the flash loader as the library builds them: what the
+// device must hold after a download.
+struct Expected {
+    std::vector<uint8_t> flash; // 0x80000..0xF4000
+    int n_blocks = 0;           // non-blank blocks of 256 bytes: the flash writes
+    struct Seg {
+        uint32_t a;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Seg> loader;
+};
+
+const Expected& expected() {
+    static Expected e = [] {
+        Expected x;
+        Root* p_root = Root_alloc();
+        UvMem* p_vm = Root_get_p_vm(p_root);
+        if (p_vm) {
+            const uint8_t* p = UvMem_get_p_vmem(p_vm);
+            x.flash.assign(p, p + UvMem_get_n_vmem(p_vm));
+            x.n_blocks = Root_get_n_bytes_appl(p_root) / ROOT_N_BLOCK;
+        }
+        Root_free(p_root);
+        for (int32_t i = 0; i < fld_02_get_n_set(); i++) {
+            const uint8_t* b = fld_02_get_p_set_p_bytes()[i];
+            x.loader.push_back({fld_02_get_p_set_a_bytes()[i],
+                                std::vector<uint8_t>(b, b + fld_02_get_p_set_n_bytes()[i])});
+        }
+        return x;
+    }();
+    return e;
+}
+
+// The program under test as a child process with its three standard streams on pipes.
+class CliProcess {
+  public:
+    // uid >= 0 runs it as that user (the test then runs as root).
+    // env adds NAME=VALUE entries to the program's environment.
+    explicit CliProcess(const std::vector<std::string>& args, int uid = -1,
+                        const std::vector<std::string>& env = {}) {
+        std::vector<std::string> argv_s{cli_path()};
+        argv_s.insert(argv_s.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& s : argv_s)
+            argv.push_back(s.data());
+        argv.push_back(nullptr);
+        int in[2], out[2], err[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            for (const std::string& e : env)
+                putenv(const_cast<char*>(e.c_str()));
+            if (uid >= 0 &&
+                (setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
+                _exit(126);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        ::close(err[1]);
+        fd_in_ = in[1];
+        fd_out_ = out[0];
+        fd_err_ = err[0];
+    }
+    ~CliProcess() {
+        if (pid_ > 0 && !is_reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : {fd_in_, fd_out_, fd_err_})
+            if (fd >= 0) ::close(fd);
+    }
+
+    bool ok() const { return pid_ > 0; }
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+    void signal(int sig) { kill(pid_, sig); }
+    void write_stdin(const std::string& s) {
+        if (fd_in_ >= 0 && ::write(fd_in_, s.data(), s.size()) < 0) close_stdin();
+    }
+    void close_stdin() {
+        if (fd_in_ >= 0) ::close(fd_in_);
+        fd_in_ = -1;
+    }
+
+    // Reads output until stderr holds text or t_ms passed. Whether it came.
+    bool wait_for_err(const std::string& text, int t_ms) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(t_ms);
+        while (err_.find(text) == std::string::npos) {
+            if (Clock::now() >= deadline || !read_some(10))
+                return err_.find(text) != std::string::npos;
+        }
+        return true;
+    }
+
+    // Reads all output and waits for the end, at most t_ms: the exit status, 128 + signal for
+    // a signal death, -1 when it did not end in time (then killed).
+    int wait(int t_ms) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(t_ms);
+        while (fd_out_ >= 0 || fd_err_ >= 0) {
+            if (Clock::now() >= deadline) break;
+            read_some(20);
+        }
+        for (;;) {
+            int st = 0;
+            pid_t r = waitpid(pid_, &st, WNOHANG);
+            if (r == pid_) {
+                is_reaped_ = true;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            }
+            if (Clock::now() >= deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                is_reaped_ = true;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+  private:
+    // One poll of both output pipes; false once both have ended.
+    bool read_some(int t_ms) {
+        pollfd pf[2] = {{fd_out_, POLLIN, 0}, {fd_err_, POLLIN, 0}};
+        if (fd_out_ < 0 && fd_err_ < 0) return false;
+        int r = poll(pf, 2, t_ms);
+        if (r <= 0) return true;
+        for (int i = 0; i < 2; i++) {
+            if (!(pf[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            int& fd = i == 0 ? fd_out_ : fd_err_;
+            char buf[4096];
+            ssize_t k = ::read(fd, buf, sizeof buf);
+            if (k > 0) {
+                (i == 0 ? out_ : err_).append(buf, static_cast<size_t>(k));
+            } else if (k == 0 || errno != EINTR) {
+                ::close(fd);
+                fd = -1;
+            }
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    bool is_reaped_ = false;
+    int fd_in_ = -1, fd_out_ = -1, fd_err_ = -1;
+    std::string out_, err_;
+};
+
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+
+CliRun run_cli(const std::vector<std::string>& args, int t_ms = 30000, int uid = -1,
+               const std::vector<std::string>& env = {}) {
+    CliProcess p(args, uid, env);
+    p.close_stdin();
+    int status = p.wait(t_ms);
+    return {status, p.out(), p.err()};
+}
+
+// A scratch directory, removed at the end.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/orvo-cli-test-XXXXXX";
+        if (mkdtemp(tmpl)) path = tmpl;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// The step texts in the order the download shows them.
+const char* const k_steps[] = {
+    "Activating bootloader...",
+    "Downloading flash loader...",
+    "Starting flash loader...",
+    "Erasing application sectors...",
+    "Blank checking application sectors...",
+    "Programming application...",
+    "Updating application signature...",
+    "Starting application...",
+};
+
+class CliE2e : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!devsim_is_built()) GTEST_SKIP() << "orvo-devsim is not built";
+        ASSERT_FALSE(expected().flash.empty());
+    }
+};
+
+TEST_F(CliE2e, FullDownloadPutsTheApplicationIntoFlashSignatureLast) {
+    TempDir tmp;
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    std::string log = tmp / "run.log";
+    CliRun r = run_cli({"download", "--port", sim.port(), "--progress", "plain", "--log", log});
+    ASSERT_EQ(sim.stop(), 0);
+
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Ok: Application successfully downloaded !\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("Error..."), std::string::npos) << r.err;
+    // Every step was shown, in order.
+    size_t at = 0;
+    for (const char* step : k_steps) {
+        size_t i = r.err.find(step, at);
+        EXPECT_NE(i, std::string::npos) << step;
+        if (i != std::string::npos) at = i;
+    }
+    // The flash loader's RAM writes end at 100 %.
+    EXPECT_NE(r.err.find("45397 of 45397 (100 %)"), std::string::npos) << r.err;
+
+    std::vector<uint8_t> flash = sim.flash();
+    ASSERT_EQ(flash.size(), expected().flash.size());
+    EXPECT_EQ(flash[0x10], 0x47);
+    EXPECT_TRUE(flash == expected().flash);
+    std::vector<uint8_t> ram = sim.ram();
+    ASSERT_EQ(ram.size(), 0x100000u);
+    for (const auto& seg : expected().loader) {
+        std::vector<uint8_t> got(ram.begin() + (seg.a - 0x400000),
+                                 ram.begin() + (seg.a - 0x400000) + seg.bytes.size());
+        EXPECT_TRUE(got == seg.bytes) << std::hex << seg.a;
+    }
+    std::string report = sim.report();
+    EXPECT_EQ(json_value(report, "signature_last"), "true") << report;
+    EXPECT_EQ(json_value(report, "app_started"), "true") << report;
+
+    // The log file keeps the whole run, far more than the terminal's 200 lines.
+    std::string text = read_text(log);
+    EXPECT_EQ(text.rfind("stdout is now connected to this virtual screen\n", 0), 0u);
+    EXPECT_EQ(count_of(text, "writing 256 bytes to address "), expected().n_blocks);
+    EXPECT_NE(text.find("download took "), std::string::npos);
+    EXPECT_EQ(text.find("l_result"), std::string::npos);
+
+    // The dump check of the demo agrees, and notices a changed byte.
+    std::string dump = tmp / "flash.bin";
+    write_bytes(dump, flash);
+    CliRun ok = run_cli({"verify-dump", dump});
+    EXPECT_EQ(ok.status, 0) << ok.out << ok.err;
+    flash[0x10] = 0xFF;
+    write_bytes(dump, flash);
+    CliRun bad = run_cli({"verify-dump", dump});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("0x00080010"), std::string::npos) << bad.out;
+}
+
+TEST_F(CliE2e, JsonProgressIsOneObjectALineEndingReady) {
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    CliRun r = run_cli({"download", "--port", sim.port(), "--progress", "json"});
+    sim.stop();
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    size_t b = 0;
+    for (size_t e = r.out.find('\n'); e != std::string::npos; b = e + 1, e = r.out.find('\n', b))
+        lines.push_back(r.out.substr(b, e - b));
+    ASSERT_GT(lines.size(), 10u);
+    for (const std::string& l : lines) {
+        ASSERT_TRUE(l.front() == '{' && l.back() == '}') << l;
+        EXPECT_NE(l.find("\"step\":"), std::string::npos) << l;
+        EXPECT_NE(l.find("\"detail\":"), std::string::npos) << l;
+        EXPECT_NE(l.find("\"percent\":"), std::string::npos) << l;
+    }
+    EXPECT_NE(r.out.find("{\"step\":\"Programming application...\",\"detail\":\"\",\"percent\":0}"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\"caption\":\"Ok\",\"text\":\"Application successfully downloaded !\""),
+              std::string::npos);
+    EXPECT_NE(r.out.find("{\"step\":\"ready\",\"detail\":\"ready\",\"percent\":0}"),
+              std::string::npos);
+}
+
+// One way to make a step fail: the simulator's fault, the step and what it must show.
+struct StepFault {
+    const char* p_name;
+    std::vector<std::string> sim_args;
+    int i_step; // into k_steps
+    const char* p_box;
+    int l_result; // the code in the "l_result" log line
+    int status;
+};
+
+// Requests in the order of a download: activation, the flash loader's RAM writes, the jump,
+// erase, blank check, the flash writes, the signature, the application start.
+const int k_n_loader_writes = 1 + 4 + 174;
+const int k_i_erase = 1 + k_n_loader_writes + 2;
+const int k_i_program = k_i_erase + 2;
+
+std::vector<StepFault> step_faults() {
+    auto busy = [](int i_request) {
+        return std::vector<std::string>{"--busy-every", std::to_string(i_request)};
+    };
+    const int n = expected().n_blocks;
+    return {
+        {"ActivationBusy", busy(1), 0, "Activating bootloader failed !", RMC_RES_BUSY, 4},
+        {"LoaderDownloadBusy", busy(2), 1, "Download of Flashloader failed !", RMC_RES_BUSY, 5},
+        {"LoaderStartBusy", busy(1 + k_n_loader_writes + 1), 2, "Starting Flashloader failed !",
+         RMC_RES_BUSY, 6},
+        {"EraseBusy", busy(k_i_erase), 3, "Erasing application sectors failed !", RMC_RES_BUSY, 7},
+        {"BlankCheckBusy", busy(k_i_erase + 1), 4, "Blank checking application sectors failed !",
+         RMC_RES_BUSY, 8},
+        {"ProgramBusy", busy(k_i_program), 5, "Programming application failed !", RMC_RES_BUSY, 9},
+        {"SignatureBusy", busy(k_i_program + n), 6, "Updating application signature !",
+         RMC_RES_BUSY, 10},
+        {"ApplStartBusy", busy(k_i_program + n + 1), 7, "Starting application failed !",
+         RMC_RES_BUSY, 11},
+        // A device that stops answering: the link gives up, no reply comes.
+        {"ActivationSilent",
+         {"--silent-after", "0"},
+         0,
+         "Activating bootloader failed !",
+         RMC_RES_ERR_REC,
+         4},
+        {"LoaderDownloadSilent",
+         {"--silent-after", "50"},
+         1,
+         "Download of Flashloader failed !",
+         RMC_RES_ERR_REC,
+         5},
+        {"ProgramSilent",
+         {"--silent-after", std::to_string(k_i_program + 100)},
+         5,
+         "Programming application failed !",
+         RMC_RES_ERR_REC,
+         9},
+        // A damaged flash loader takes the jump and then runs off: erasing gets no answer.
+        {"CorruptFlashLoader",
+         {"--corrupt-ram-write", "7"},
+         3,
+         "Erasing application sectors failed !",
+         RMC_RES_ERR_REC,
+         7},
+    };
+}
+
+void PrintTo(const StepFault& f, std::ostream* os) {
+    *os << f.p_name;
+}
+
+class CliStepFault : public CliE2e, public ::testing::WithParamInterface<StepFault> {};
+
+// The failing step's box and log lines, nothing of the steps after it, "ready" at the end and
+// the step's exit status; the device gets a valid signature only from the signature step.
+TEST_P(CliStepFault, FailingStepGivesItsBoxLogAndExitStatus) {
+    const StepFault& c = GetParam();
+    TempDir tmp;
+    DevSimProcess sim(c.sim_args);
+    ASSERT_TRUE(sim.ok());
+    std::string log = tmp / "run.log";
+    // A silent device reaches the link's and the reply's time-outs (up to 112 s) on a clock
+    // that runs fast once the line has been quiet for a while.
+    CliRun r = run_cli({"download", "--port", sim.port(), "--progress", "plain", "--log", log},
+                       30000, -1, {"ORVO_CLI_SILENCE_SPEEDUP=200"});
+    sim.stop();
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(count_of(r.err, "Error..."), 1) << r.err;
+    EXPECT_NE(r.err.find(std::string("Error...: ") + c.p_box + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(k_steps[c.i_step]), std::string::npos) << r.err;
+    for (size_t k = c.i_step + 1; k < std::size(k_steps); k++)
+        EXPECT_EQ(r.err.find(k_steps[k]), std::string::npos) << k_steps[k] << "\n" << r.err;
+    EXPECT_EQ(r.err.find("Ok:"), std::string::npos);
+    EXPECT_EQ(last_line(r.err), "ready") << r.err;
+
+    char l_result[64];
+    snprintf(l_result, sizeof l_result, "l_result =  %d (%s)\n", c.l_result,
+             Rmc_get_result_name(c.l_result));
+    std::string text = read_text(log);
+    EXPECT_EQ(count_of(text, "l_result =  "), 1) << text;
+    EXPECT_EQ(count_of(text, l_result), 1) << l_result;
+    if (c.i_step == 5) {
+        EXPECT_NE(text.find("writing to address "), std::string::npos);
+    }
+
+    std::vector<uint8_t> flash = sim.flash();
+    ASSERT_EQ(flash.size(), expected().flash.size());
+    EXPECT_EQ(flash[0x10], c.i_step == 7 ? 0x47 : 0xFF);
+    EXPECT_EQ(json_value(sim.report(), "app_started"), "false");
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, CliStepFault, ::testing::ValuesIn(step_faults()),
+                         [](const ::testing::TestParamInfo<StepFault>& info) {
+                             return std::string(info.param.p_name);
+                         });
+
+// Ctrl-C during programming, then the answer: y stops after the block being written, n goes
+// on, a second Ctrl-C means yes.
+struct Interruption {
+    const char* p_name;
+    const char* p_answer; // written to stdin after Ctrl-C; null: stdin ends instead
+    bool is_second_ctrl_c;
+    int status;
+};
+
+void PrintTo(const Interruption& c, std::ostream* os) {
+    *os << c.p_name;
+}
+
+class CliInterruption : public CliE2e, public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(CliInterruption, CtrlCDuringProgrammingAsksAndActsOnTheAnswer) {
+    const Interruption& c = GetParam();
+    TempDir tmp;
+    // A little device time per block leaves room to press Ctrl-C mid-programming.
+    DevSimProcess sim({"--write-ms", "1"});
+    ASSERT_TRUE(sim.ok());
+    std::string log = tmp / "run.log";
+    // --verbose puts the log lines among the terminal's, so the blocks written after the
+    // question show.
+    CliProcess p(
+        {"download", "--port", sim.port(), "--progress", "plain", "--log", log, "--verbose"});
+    ASSERT_TRUE(p.ok());
+    ASSERT_TRUE(p.wait_for_err("Programming application...", 20000)) << p.err();
+    p.signal(SIGINT);
+    if (c.is_second_ctrl_c) {
+        ASSERT_TRUE(p.wait_for_err("[c]? ", 5000)) << p.err();
+        p.signal(SIGINT);
+    } else {
+        if (c.p_answer)
+            p.write_stdin(c.p_answer);
+        else
+            p.close_stdin();
+    }
+    int status = p.wait(30000);
+    sim.stop();
+    EXPECT_EQ(status, c.status) << p.err();
+    EXPECT_NE(p.err().find("Warning: Programming of the flash memory has not yet completed "
+                           "!\n\nDo you want to interrupt programming ?\n"),
+              std::string::npos)
+        << p.err();
+    // "ready" comes before the success box, after a failure's box.
+    EXPECT_EQ(last_line(p.err()),
+              c.status == 0 ? "Ok: Application successfully downloaded !" : "ready")
+        << p.err();
+    std::string text = read_text(log);
+    size_t i_prompt = p.err().find("[c]? ");
+    ASSERT_NE(i_prompt, std::string::npos);
+    int n_after = count_of(p.err().substr(i_prompt), "writing 256 bytes to address ");
+    EXPECT_GT(count_of(p.err().substr(0, i_prompt), "writing 256 bytes to address "), 0);
+    if (c.status == 130) {
+        // The question comes after a block has been written; yes stops right there.
+        EXPECT_EQ(n_after, 0) << p.err().substr(i_prompt);
+        EXPECT_NE(p.err().find("Error...: Programming application failed !\n"), std::string::npos)
+            << p.err();
+        EXPECT_EQ(p.err().find("Updating application signature..."), std::string::npos);
+        EXPECT_EQ(count_of(text, "l_result =  10 (RMC_RES_ERR_ELSE    )\n"), 1);
+        EXPECT_EQ(sim.flash()[0x10], 0xFF);
+        EXPECT_EQ(json_value(sim.report(), "app_started"), "false");
+    } else {
+        EXPECT_GT(n_after, 0);
+        EXPECT_NE(p.err().find("Ok: Application successfully downloaded !"), std::string::npos);
+        EXPECT_TRUE(sim.flash() == expected().flash);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CliInterruption,
+                         ::testing::Values(Interruption{"Yes", "y\n", false, 130},
+                                           Interruption{"No", "n\n", false, 0},
+                                           Interruption{"SecondCtrlC", "", true, 130},
+                                           // No input to answer from: Cancel, the default.
+                                           Interruption{"EndOfInput", nullptr, false, 0}),
+                         [](const ::testing::TestParamInfo<Interruption>& info) {
+                             return std::string(info.param.p_name);
+                         });
+
+TEST_F(CliE2e, SendFileWritesAnExportedImageIntoRamAndStartsIt) {
+    TempDir tmp;
+    CliRun ex = run_cli({"images", "--export", tmp.path});
+    ASSERT_EQ(ex.status, 0) << ex.out << ex.err;
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    CliRun r = run_cli({"send-file", "--port", sim.port(), "--activate", tmp / "fld_02.s37",
+                        "--jump", "0x400000"});
+    sim.stop();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Ok: "), std::string::npos) << r.err;
+    std::vector<uint8_t> ram = sim.ram();
+    ASSERT_EQ(ram.size(), 0x100000u);
+    for (const auto& seg : expected().loader) {
+        std::vector<uint8_t> got(ram.begin() + (seg.a - 0x400000),
+                                 ram.begin() + (seg.a - 0x400000) + seg.bytes.size());
+        EXPECT_TRUE(got == seg.bytes) << std::hex << seg.a;
+    }
+}
+
+// The port cannot be opened: the box, a hint that fits the reason, exit status 3.
+TEST(CliPort, PortThatCannotBeOpenedGivesBoxHintAndStatus3) {
+    TempDir tmp;
+    CliRun missing = run_cli({"download", "--port", tmp / "no-such-tty", "--progress", "plain"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("Error...: Error opening COM-Port !\n"), std::string::npos)
+        << missing.err;
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.find("Activating bootloader..."), std::string::npos);
+
+    CliRun file = run_cli({"send-file", "--port", tmp / "no-such-tty", "/dev/null"});
+    EXPECT_EQ(file.status, 3) << file.err;
+    EXPECT_NE(file.err.find("Error...: Error opening COM-Port !\n"), std::string::npos);
+
+    // A device this user may not open; root bypasses the mode, so then the program runs as
+    // nobody.
+    std::string locked = tmp / "locked";
+    { std::ofstream(locked) << ""; }
+    chmod(tmp.path.c_str(), 0755);
+    chmod(locked.c_str(), 0);
+    CliRun denied = run_cli({"download", "--port", locked}, 30000, geteuid() == 0 ? 65534 : -1);
+    EXPECT_EQ(denied.status, 3) << denied.err;
+    EXPECT_NE(denied.err.find("permission denied on " + locked), std::string::npos) << denied.err;
+    EXPECT_NE(denied.err.find("group '"), std::string::npos) << denied.err;
+}
+
+TEST(CliPort, PortHeldByAnotherProgramIsReportedBusy) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    Uart holder;
+    Uart_init(&holder);
+    ASSERT_TRUE(Uart_open(&holder, pty.slave_path().c_str(), 115200, 8, 0, 0));
+    CliRun r = run_cli({"download", "--port", pty.slave_path(), "--progress", "plain"});
+    Uart_close(&holder);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("Error...: Error opening COM-Port !\n"), std::string::npos);
+    EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
+}
+
+TEST(CliUsage, BadCommandLinesExitWithStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"flash"},
+        {"download"},
+        {"download", "--port"},
+        {"download", "--port", "COM1", "--bogus"},
+        {"download", "--port", "COM1", "--progress", "fancy"},
+        {"download", "--port", "COM1", "extra"},
+        {"download", "--verbose=yes", "--port", "COM1"},
+        {"send-file", "--port", "COM1"},
+        {"send-file", "--port", "COM1", "a.s37", "b.s37"},
+        {"send-file", "--port", "COM1", "a.s37", "--jump", "0x"},
+        {"send-file", "--port", "COM1", "a.s37", "--jump", "12z"},
+        {"send-file", "--port", "COM1", "a.s37", "--jump", "0x100000000"},
+        {"send-file", "--port", "COM1", "a.s37", "--jump", "-1"},
+        {"images", "--export"},
+        {"ports", "now"},
+        {"verify-dump"},
+    };
+    for (const auto& args : cases) {
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        SCOPED_TRACE(joined);
+        CliRun r = run_cli(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("usage: orvo-loader-cli"), std::string::npos) << r.err;
+    }
+    CliRun help = run_cli({"help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("exit status"), std::string::npos);
+}
+
+} // namespace

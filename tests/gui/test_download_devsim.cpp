@@ -1,0 +1,172 @@
+// Downloads through the main window against the simulated device on a pty:
+// success with the flash equal to the image, Close during programming
+// answered Yes and No, and a device that stops answering.
+#include "boxcloser.h"
+#include "devsim_process.h"
+#include "gui_fixture.h"
+
+#include "dlgkit.h"
+#include "maindlg.h"
+
+#include "rmc.h"
+#include "uvmem.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstdlib>
+
+class WindowDownload : public RootTest {
+  protected:
+    void TearDown() override {
+        unsetenv("ORVO_COM1");
+        RootTest::TearDown();
+    }
+    // COM1 is the simulator's pty.
+    void use_port(const DevSimProcess& sim) { setenv("ORVO_COM1", sim.port().c_str(), 1); }
+    // What the flash must hold after a complete download: the image with its signature.
+    std::vector<uint8_t> image() {
+        UvMem* p_vm = Root_get_p_vm(p_root);
+        const uint8_t* p = UvMem_get_p_vmem(p_vm);
+        return std::vector<uint8_t>(p, p + UvMem_get_n_vmem(p_vm));
+    }
+    static QPushButton* button(MainDlg& dlg, int id) {
+        return qobject_cast<QPushButton*>(dlg_item(&dlg, id));
+    }
+};
+
+TEST_F(WindowDownload, DownloadProgramsTheFlashAndReportsSuccess) {
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    use_port(sim);
+    MainDlg dlg;
+    dlg.show();
+    BoxCloser closer;
+    bool download_enabled_at_box = true;
+    closer.on_box = [&](const SeenBox&) {
+        download_enabled_at_box = button(dlg, 1002)->isEnabled();
+    };
+    // The window keeps running its events during the download.
+    int n_ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { n_ticks++; });
+    ticker.start(10);
+    QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+
+    ASSERT_EQ(closer.seen.size(), 1u);
+    EXPECT_EQ(closer.seen[0].caption, "Ok");
+    EXPECT_EQ(closer.seen[0].text, "Application successfully downloaded !");
+    EXPECT_EQ(closer.seen[0].icon, QMessageBox::Warning);
+    EXPECT_FALSE(download_enabled_at_box) << "Download stays disabled until the port is closed";
+    EXPECT_GT(n_ticks, 0);
+    EXPECT_TRUE(button(dlg, 1002)->isEnabled());
+    EXPECT_EQ(dlg.m_ctlStatusStep->text(), "ready");
+    EXPECT_EQ(dlg.m_ctlStatusDetail->text(), "ready");
+    EXPECT_EQ(dlg.m_ctlProgress->value(), 0);
+    EXPECT_EQ(dlg.m_bBusy, 0);
+    EXPECT_EQ(dlg.GetLastReport().fail, DL_OK);
+
+    ASSERT_EQ(sim.stop(), 0);
+    std::vector<uint8_t> flash = sim.flash();
+    ASSERT_EQ(flash.size(), 0x74000u);
+    EXPECT_TRUE(flash == image()) << "the device's flash equals the application image";
+    EXPECT_NE(sim.report().find("\"signature_last\": true"), std::string::npos) << sim.report();
+}
+
+// Close during programming: Yes stops the download with the programming
+// failure and leaves the signature erased; No lets it finish.
+TEST_F(WindowDownload, CloseDuringProgrammingAnsweredYesOrNo) {
+    struct Case {
+        int answer;
+        const char* last_caption;
+        const char* last_text;
+        int32_t fail;
+    } cases[] = {
+        {6, "Error...", "Programming application failed !", DL_FAIL_PROGRAM},
+        {7, "Ok", "Application successfully downloaded !", DL_OK},
+    };
+    for (const Case& c : cases) {
+        DevSimProcess sim;
+        ASSERT_TRUE(sim.ok());
+        use_port(sim);
+        MainDlg dlg;
+        dlg.show();
+        BoxCloser closer([&c](const SeenBox& s) { return s.caption == "Warning" ? c.answer : 1; });
+        // Presses Close once, as soon as programming has begun.
+        bool pressed = false;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (pressed || dlg.m_ctlStatusStep->text() != "Programming application...") return;
+            pressed = true;
+            button(dlg, 2)->click();
+        });
+        watcher.start(2);
+        QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+        watcher.stop();
+
+        ASSERT_TRUE(pressed) << c.answer;
+        ASSERT_EQ(closer.seen.size(), 2u) << c.answer;
+        EXPECT_EQ(closer.seen[0].caption, "Warning");
+        EXPECT_EQ(closer.seen[1].caption, c.last_caption);
+        EXPECT_EQ(closer.seen[1].text, c.last_text);
+        EXPECT_EQ(dlg.GetLastReport().fail, c.fail);
+        EXPECT_TRUE(dlg.isVisible()) << "the window stays open after the question";
+        EXPECT_TRUE(button(dlg, 1002)->isEnabled());
+        EXPECT_EQ(dlg.m_ctlStatusStep->text(), "ready");
+        EXPECT_EQ(UvMem_read_byte(Root_get_p_vm(p_root), 0x80010), 0x47)
+            << "the image's signature is restored";
+
+        ASSERT_EQ(sim.stop(), 0);
+        std::vector<uint8_t> flash = sim.flash();
+        ASSERT_EQ(flash.size(), 0x74000u);
+        if (c.fail == DL_OK) {
+            EXPECT_TRUE(flash == image());
+        } else {
+            EXPECT_EQ(flash[0x10], 0xFF) << "an interrupted download leaves no valid signature";
+            EXPECT_FALSE(flash == image());
+        }
+        // Idle again: Close closes without a question.
+        size_t n_boxes = closer.seen.size();
+        button(dlg, 2)->click();
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(closer.seen.size(), n_boxes);
+    }
+}
+
+// A device that stops answering ends in its step's box and a usable window:
+// the next download on a working device succeeds.
+TEST_F(WindowDownload, DeviceThatStopsAnsweringLeavesAUsableWindow) {
+    MainDlg dlg;
+    dlg.show();
+    BoxCloser closer;
+    {
+        DevSimProcess sim({"--silent-after", "3"});
+        ASSERT_TRUE(sim.ok());
+        use_port(sim);
+        // Short waits for the silent device (the download sets only the reply
+        // time-out); the window keeps taking events while it waits.
+        Root_get_p_rmc(p_root)->send_timeout_ms = 300;
+        Root_get_p_co(p_root)->t_ack_delay_ms = 100;
+        int n_ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { n_ticks++; });
+        ticker.start(10);
+        QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+        EXPECT_GT(n_ticks, 20) << "the window is not frozen while the device is silent";
+        ASSERT_EQ(closer.seen.size(), 1u);
+        EXPECT_EQ(closer.seen[0].caption, "Error...");
+        EXPECT_EQ(closer.seen[0].text, "Download of Flashloader failed !");
+        EXPECT_TRUE(button(dlg, 1002)->isEnabled());
+        EXPECT_EQ(dlg.m_ctlStatusStep->text(), "ready");
+        EXPECT_EQ(dlg.m_bBusy, 0);
+    }
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    use_port(sim);
+    QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+    ASSERT_EQ(closer.seen.size(), 2u);
+    EXPECT_EQ(closer.seen[1].caption, "Ok");
+    EXPECT_EQ(closer.seen[1].text, "Application successfully downloaded !");
+}

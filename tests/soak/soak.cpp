@@ -1,0 +1,368 @@
+// Fault soak: full downloads with orvo-loader-cli against orvo-devsim through
+// a faulty line, many runs at several fault rates, each with its own seed.
+//
+// The line is a relay between two pseudo-terminals: the loader opens one end,
+// the relay copies every byte to the simulator's port and back, and corrupts
+// (any other value) or drops each byte with the run's rate. On top, each run
+// picks a period for the simulator's own bad block checks and lost final DLEs.
+// Every run must end either in success with the flash equal to the image, or
+// in the failing step's message and exit status without the signature byte in
+// a flash that differs from the image. Anything else is a bad outcome; its
+// files are kept.
+//
+// usage: orvo-soak RUNS_PER_RATE [--rates R1,R2,..] [--jobs N] [--seed S] [--keep DIR]
+// The rate is per byte and direction. ORVO_SOAK_VERBOSE=1 prints every run and keeps its
+// files; ORVO_SOAK_SIM_VERBOSE=1 lets the simulator log every request.
+#include "devsim_process.h"
+#include "images.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t k_a_flash = 0x80000;
+constexpr uint32_t k_n_flash = 0x74000;
+constexpr uint32_t k_signature = 0x10; // offset of 0x80010
+constexpr int k_run_limit_s = 900;     // a run still going then is a bad outcome (a hang)
+
+// The application as the device's flash must hold it after a download.
+std::vector<uint8_t> expected_flash() {
+    std::vector<uint8_t> f(k_n_flash, 0xFF);
+    for (int32_t k = 0; k < orvo_get_n_set(); k++) {
+        uint32_t a = orvo_get_p_set_a_bytes()[k], n = orvo_get_p_set_n_bytes()[k];
+        if (a < k_a_flash || a - k_a_flash + (uint64_t)n > k_n_flash) continue;
+        std::memcpy(&f[a - k_a_flash], orvo_get_p_set_p_bytes()[k], n);
+    }
+    return f;
+}
+
+// One pseudo-terminal master and the path of its slave, raw.
+bool open_pty(int* p_fd, std::string* p_path) {
+    int fd = ::open("/dev/ptmx", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) return false;
+    char name[128];
+    if (ptsname_r(fd, name, sizeof name) != 0) return false;
+    *p_fd = fd;
+    *p_path = name;
+    return true;
+}
+
+bool make_raw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return false;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// Copies bytes both ways between a and b until told to stop; each byte is
+// corrupted or dropped with probability rate.
+struct Relay {
+    int fd_a = -1, fd_b = -1;
+    double rate = 0;
+    std::mt19937_64 rng;
+    std::atomic<bool> stop{false};
+    long n_bytes = 0, n_corrupt = 0, n_lost = 0;
+
+    void run() {
+        std::uniform_real_distribution<double> u(0, 1);
+        std::uniform_int_distribution<int> flip(1, 255);
+        uint8_t buf[4096], out[4096];
+        while (!stop) {
+            pollfd pf[2] = {{fd_a, POLLIN, 0}, {fd_b, POLLIN, 0}};
+            int r = poll(pf, 2, 20);
+            if (r < 0 && errno != EINTR) break;
+            for (int i = 0; i < 2; i++) {
+                if (!(pf[i].revents & POLLIN)) continue;
+                ssize_t n = ::read(pf[i].fd, buf, sizeof buf);
+                if (n <= 0) continue; // the loader's side closed: wait for stop
+                size_t m = 0;
+                for (ssize_t k = 0; k < n; k++) {
+                    n_bytes++;
+                    if (rate > 0 && u(rng) < rate) {
+                        if (rng() & 1) {
+                            n_lost++;
+                            continue;
+                        }
+                        n_corrupt++;
+                        out[m++] = (uint8_t)(buf[k] ^ flip(rng));
+                        continue;
+                    }
+                    out[m++] = buf[k];
+                }
+                int to = i == 0 ? fd_b : fd_a;
+                for (size_t w = 0; w < m;) {
+                    ssize_t k = ::write(to, out + w, m - w);
+                    if (k < 0 && errno == EINTR) continue;
+                    if (k < 0 && errno == EAGAIN) {
+                        usleep(1000);
+                        continue;
+                    }
+                    if (k <= 0) break;
+                    w += (size_t)k;
+                }
+            }
+        }
+    }
+};
+
+enum Outcome { SUCCESS, CLEAN_FAILURE, BAD };
+
+struct RunResult {
+    Outcome outcome;
+    std::string why;
+    double seconds;
+};
+
+std::string read_text(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Runs the loader with its output into files; its exit status, -1 when it had
+// to be killed after the limit.
+int run_cli(const std::string& port, const std::string& dir) {
+    std::string cli = orvo_program_path("tools/cli/orvo-loader-cli");
+    std::string log = dir + "/cli.log", err = dir + "/cli.err";
+    std::vector<std::string> args = {cli,          "download", "--port", port,
+                                     "--progress", "none",     "--log",  log};
+    std::vector<char*> argv;
+    for (auto& s : args)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return -2;
+    if (pid == 0) {
+        int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int nul = ::open("/dev/null", O_RDWR);
+        if (fd >= 0) dup2(fd, STDERR_FILENO);
+        if (nul >= 0) {
+            dup2(nul, STDIN_FILENO);
+            dup2(nul, STDOUT_FILENO);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    auto deadline = Clock::now() + std::chrono::seconds(k_run_limit_s);
+    for (;;) {
+        int st = 0;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
+                  const std::string& keep_dir) {
+    auto t0 = Clock::now();
+    std::mt19937_64 rng(seed);
+    std::vector<std::string> sim_args = {"--seed", std::to_string(seed % 1000000007)};
+    // A simulator fault period only on some runs, in the range of the line's rate.
+    if (rate > 0 && rng() % 2) {
+        long period = (long)(1.0 / (rate * 300)) + 1 + (long)(rng() % 50);
+        sim_args.push_back(rng() % 2 ? "--bad-bcc-every" : "--lose-final-dle-every");
+        sim_args.push_back(std::to_string(period));
+    }
+    if (std::getenv("ORVO_SOAK_SIM_VERBOSE")) sim_args.push_back("--verbose");
+    DevSimProcess sim(sim_args);
+    RunResult res{BAD, "", 0};
+    if (!sim.ok()) {
+        res.why = "simulator did not start";
+        return res;
+    }
+    int fd_master = -1;
+    std::string host_port;
+    int fd_dev = ::open(sim.port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_dev < 0 || !make_raw(fd_dev) || !open_pty(&fd_master, &host_port)) {
+        res.why = "line could not be set up";
+        if (fd_dev >= 0) ::close(fd_dev);
+        return res;
+    }
+    fcntl(fd_master, F_SETFL, O_NONBLOCK);
+    Relay relay;
+    relay.fd_a = fd_master;
+    relay.fd_b = fd_dev;
+    relay.rate = rate;
+    relay.rng.seed(seed ^ 0x9E3779B97F4A7C15ull);
+    // The slave stays open here too, so that the relay never reads a hang-up
+    // before the loader has opened it.
+    int fd_keep = ::open(host_port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd_keep >= 0) make_raw(fd_keep);
+    std::thread th([&] { relay.run(); });
+
+    std::string dir = sim.dir();
+    int status = run_cli(host_port, dir);
+    relay.stop = true;
+    th.join();
+    ::close(fd_master);
+    ::close(fd_dev);
+    if (fd_keep >= 0) ::close(fd_keep);
+    int st_sim = sim.stop();
+    std::vector<uint8_t> flash = sim.flash();
+    std::string err = read_text(dir + "/cli.err");
+    res.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+
+    char info[200];
+    std::snprintf(info, sizeof info, "status %d, %ld bytes, %ld corrupted, %ld lost, sim %d",
+                  status, relay.n_bytes, relay.n_corrupt, relay.n_lost, st_sim);
+    bool same = flash == image;
+    bool signed_flash = flash.size() == k_n_flash && flash[k_signature] == image[k_signature];
+    if (flash.size() != k_n_flash) {
+        res.why = std::string("no flash dump; ") + info;
+    } else if (status == 0) {
+        res.outcome = same ? SUCCESS : BAD;
+        if (!same) res.why = std::string("success reported, flash differs; ") + info;
+    } else if (status >= 4 && status <= 11) {
+        bool said = err.find("failed !") != std::string::npos;
+        if (signed_flash && !same) {
+            res.why = std::string("signature in a flash that differs; ") + info;
+        } else if (!said) {
+            res.why = std::string("failure without the step's message; ") + info;
+        } else {
+            res.outcome = CLEAN_FAILURE;
+            res.why = info;
+        }
+    } else {
+        res.why = std::string("unexpected exit; ") + info;
+    }
+    if (signed_flash && !same && res.outcome != BAD) {
+        res.outcome = BAD;
+        res.why = std::string("signature in a flash that differs; ") + info;
+    }
+    if (res.outcome == SUCCESS) res.why = info;
+    if (std::getenv("ORVO_SOAK_VERBOSE")) {
+        std::string tail = err.size() > 300 ? err.substr(err.size() - 300) : err;
+        std::fprintf(stderr, "seed %llu rate %g: %s\n%s\n", (unsigned long long)seed, rate,
+                     res.why.c_str(), tail.c_str());
+    }
+    if ((res.outcome == BAD || std::getenv("ORVO_SOAK_VERBOSE")) && !keep_dir.empty()) {
+        std::string to = keep_dir + "/run-" + std::to_string(seed);
+        std::error_code ec;
+        std::filesystem::create_directories(to, ec);
+        for (const char* f : {"cli.log", "cli.err", "flash.bin", "report.json"})
+            std::filesystem::copy_file(dir + "/" + f, to + "/" + f,
+                                       std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    return res;
+}
+
+struct Row {
+    double rate;
+    int runs = 0, successes = 0, clean = 0, bad = 0;
+    double seconds = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int runs_per_rate = argc > 1 ? std::atoi(argv[1]) : 50;
+    std::vector<double> rates = {0.000003, 0.00001, 0.00003, 0.0001, 0.001};
+    int jobs = 3;
+    uint64_t seed0 = 1;
+    std::string keep_dir = "soak-bad";
+    for (int i = 2; i + 1 < argc; i += 2) {
+        std::string a = argv[i], v = argv[i + 1];
+        if (a == "--rates") {
+            rates.clear();
+            for (size_t p = 0; p < v.size();) {
+                size_t q = v.find(',', p);
+                if (q == std::string::npos) q = v.size();
+                rates.push_back(std::atof(v.substr(p, q - p).c_str()));
+                p = q + 1;
+            }
+        } else if (a == "--jobs") {
+            jobs = std::max(1, std::atoi(v.c_str()));
+        } else if (a == "--seed") {
+            seed0 = std::strtoull(v.c_str(), nullptr, 10);
+        } else if (a == "--keep") {
+            keep_dir = v;
+        } else {
+            std::fprintf(stderr, "orvo-soak: unknown option %s\n", a.c_str());
+            return 2;
+        }
+    }
+    if (runs_per_rate < 1) {
+        std::fprintf(stderr, "usage: orvo-soak RUNS_PER_RATE [--rates R,..] [--jobs N] "
+                             "[--seed S] [--keep DIR]\n");
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    const std::vector<uint8_t> image = expected_flash();
+
+    struct Job {
+        size_t i_rate;
+        uint64_t seed;
+    };
+    std::vector<Job> work;
+    for (int k = 0; k < runs_per_rate; k++)
+        for (size_t r = 0; r < rates.size(); r++)
+            work.push_back({r, seed0 + work.size()});
+    std::vector<Row> rows(rates.size());
+    for (size_t r = 0; r < rates.size(); r++)
+        rows[r].rate = rates[r];
+    std::mutex mu;
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (;;) {
+            size_t i = next++;
+            if (i >= work.size()) return;
+            const Job& j = work[i];
+            RunResult res = one_run(rates[j.i_rate], j.seed, image, keep_dir);
+            std::lock_guard<std::mutex> lock(mu);
+            Row& row = rows[j.i_rate];
+            row.runs++;
+            row.seconds += res.seconds;
+            if (res.outcome == SUCCESS) row.successes++;
+            if (res.outcome == CLEAN_FAILURE) row.clean++;
+            if (res.outcome == BAD) {
+                row.bad++;
+                std::printf("BAD run seed %llu rate %g: %s\n", (unsigned long long)j.seed,
+                            rates[j.i_rate], res.why.c_str());
+            }
+            std::fprintf(stderr, "\r%zu/%zu runs", i + 1, work.size());
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int k = 0; k < jobs; k++)
+        pool.emplace_back(worker);
+    for (auto& t : pool)
+        t.join();
+    std::fprintf(stderr, "\n");
+
+    int total_bad = 0, total_runs = 0;
+    std::printf("%-10s %6s %10s %16s %13s %12s\n", "rate", "runs", "successes", "clean failures",
+                "bad outcomes", "mean s/run");
+    for (const Row& row : rows) {
+        std::printf("%-10g %6d %10d %16d %13d %12.1f\n", row.rate, row.runs, row.successes,
+                    row.clean, row.bad, row.runs ? row.seconds / row.runs : 0.0);
+        total_bad += row.bad;
+        total_runs += row.runs;
+    }
+    std::printf("%d runs, %d bad outcomes\n", total_runs, total_bad);
+    return total_bad == 0 ? 0 : 1;
+}
