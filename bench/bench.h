@@ -72,3 +72,6 @@ int bench_download(BenchFigures* p_fig, const std::string& work_dir, int parts);
 // Only the exact bytes of one download (through a tap, unpaced) and the
 // line's minimum T0 from them; 1 on success.
 int bench_wire_minimum(BenchFigures* p_fig, const std::string& work_dir, double* p_t0);
+// Downloads so far that took far longer than their reference (their files
+// are worth keeping).
+int bench_download_slow_runs(void);

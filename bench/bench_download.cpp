@@ -36,9 +36,20 @@ struct Sim {
     std::string port;
 };
 
-// Starts orvo-devsim with the arguments and reads its PORT line (5 s at most).
-Sim sim_start(const std::vector<std::string>& args, const std::string& err_path) {
+// The report a simulator started with err_path writes beside it.
+std::string report_path(const std::string& err_path) {
+    return err_path.substr(0, err_path.size() - 4) + ".report.json";
+}
+
+// Starts orvo-devsim with the arguments and reads its PORT line (5 s at most);
+// its stderr goes to err_path (ending in ".err"), its report beside it.
+Sim sim_start(const std::vector<std::string>& args_given, const std::string& err_path) {
     Sim s;
+    std::vector<std::string> args = args_given;
+    if (std::find(args.begin(), args.end(), "--report") == args.end()) {
+        args.push_back("--report");
+        args.push_back(report_path(err_path));
+    }
     int fds[2];
     if (pipe(fds) != 0) return s;
     std::vector<std::string> argv = {program("tools/devsim/orvo-devsim")};
@@ -58,7 +69,8 @@ Sim sim_start(const std::vector<std::string>& args, const std::string& err_path)
         // ORVO_BENCH_SIM_SLACK_NS sets the simulator's timer slack, to see
         // what the precision of its paced waits costs.
         const char* slack = getenv("ORVO_BENCH_SIM_SLACK_NS");
-        if (slack != nullptr && slack[0] != 0) prctl(PR_SET_TIMERSLACK, strtoul(slack, nullptr, 10));
+        if (slack != nullptr && slack[0] != 0)
+            prctl(PR_SET_TIMERSLACK, strtoul(slack, nullptr, 10));
         dup2(fds[1], 1);
         int fd = open(err_path.empty() ? "/dev/null" : err_path.c_str(),
                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -97,8 +109,34 @@ int sim_stop(Sim* s) {
 }
 
 std::vector<std::string> cli_download(const std::string& port, const std::string& log) {
-    return {program("tools/cli/orvo-loader-cli"), "download", "--port", port, "--progress",
-            "none", "--log", log};
+    return {program("tools/cli/orvo-loader-cli"),
+            "download",
+            "--port",
+            port,
+            "--progress",
+            "none",
+            "--log",
+            log};
+}
+
+int g_n_slow = 0; // downloads that took far longer than they should
+
+// A download far slower than its reference has met trouble on the line (or
+// a stalled host): says so with the device's view of the line, and counts it
+// so that the files are kept.
+void note_slow(const std::string& what, double t, double t_ref, const std::string& err_path) {
+    if (t_ref <= 0 || t <= 1.3 * t_ref) return;
+    g_n_slow++;
+    fprintf(stderr, "bench: %s took %.1f s (reference %.1f s); the device saw:\n", what.c_str(), t,
+            t_ref);
+    FILE* fp = fopen(report_path(err_path).c_str(), "r");
+    char line[512];
+    while (fp != nullptr && fgets(line, sizeof(line), fp) != nullptr) {
+        if (strstr(line, "\"retries\"") || strstr(line, "\"naks\"") ||
+            strstr(line, "\"final_dle_lost\"") || strstr(line, "\"replies_not_delivered\""))
+            fprintf(stderr, "  %s", line);
+    }
+    if (fp != nullptr) fclose(fp);
 }
 
 double median(std::vector<double> v) {
@@ -107,6 +145,10 @@ double median(std::vector<double> v) {
 }
 
 } // namespace
+
+int bench_download_slow_runs(void) {
+    return g_n_slow;
+}
 
 int bench_download_available(void) {
     return exists(program("tools/devsim/orvo-devsim")) &&
@@ -120,6 +162,9 @@ int bench_wire_minimum(BenchFigures* p_fig, const std::string& dir, double* p_t0
     std::vector<std::string> sim_args;
     if (env_paced != nullptr && atoi(env_paced) != 0)
         sim_args = {"--pace-baud", std::to_string(kBaud)};
+    std::string report = dir + "/tap-report.json";
+    sim_args.push_back("--report");
+    sim_args.push_back(report);
     Sim sim = sim_start(sim_args, dir + "/tap-sim.err");
     if (sim.port.empty()) return 0;
     WireTap tap;
@@ -135,12 +180,25 @@ int bench_wire_minimum(BenchFigures* p_fig, const std::string& dir, double* p_t0
         return 0;
     }
     WireCount c = Wire_count(tap.bytes);
+    // The device's own count of requests must match the frames seen.
+    long n_requests = -1;
+    FILE* fp_rep = fopen(report.c_str(), "r");
+    char line[256];
+    while (fp_rep != nullptr && fgets(line, sizeof(line), fp_rep) != nullptr)
+        if (sscanf(line, " \"requests\": %ld", &n_requests) == 1) break;
+    if (fp_rep != nullptr) fclose(fp_rep);
+    if (n_requests != c.n_frames[0] || c.n_frames[1] != c.n_frames[0]) {
+        fprintf(stderr,
+                "bench: the tap saw %lld request and %lld reply frames, the device %ld requests\n",
+                (long long)c.n_frames[0], (long long)c.n_frames[1], n_requests);
+        return 0;
+    }
     const char* dump = getenv("ORVO_BENCH_TAP_DUMP");
     if (dump != nullptr && dump[0] != 0) {
         FILE* fp = fopen(dump, "w");
         for (size_t i = 0; fp != nullptr && i < tap.bytes.size(); i++)
-            fprintf(fp, "%lld %s %02x\n", (long long)tap.bytes[i].t_us, tap.bytes[i].dir ? "D" : "H",
-                    tap.bytes[i].b);
+            fprintf(fp, "%lld %s %02x\n", (long long)tap.bytes[i].t_us,
+                    tap.bytes[i].dir ? "D" : "H", tap.bytes[i].b);
         if (fp != nullptr) fclose(fp);
     }
     double t0 = (double)c.n_frame_bytes * 10.0 / kBaud + kPauses_s;
@@ -151,8 +209,8 @@ int bench_wire_minimum(BenchFigures* p_fig, const std::string& dir, double* p_t0
     bench_add(p_fig, g, "request_payload", (double)c.n_payload[0], "bytes", 0,
               "message bytes before DLE doubling");
     bench_add(p_fig, g, "reply_payload", (double)c.n_payload[1], "bytes");
-    bench_add(p_fig, g, "dle_doubled", (double)(c.n_doubled[0] + c.n_doubled[1]), "bytes",
-              0, "DLEs added by doubling, both ways");
+    bench_add(p_fig, g, "dle_doubled", (double)(c.n_doubled[0] + c.n_doubled[1]), "bytes", 0,
+              "DLEs added by doubling, both ways");
     bench_add(p_fig, g, "frame_bytes", (double)c.n_frame_bytes, "bytes", 0,
               "STX, DLE, data, DLE ETX, BCC, DLE of every frame, both ways");
     bench_add(p_fig, g, "extra_bytes", (double)c.n_extra_bytes, "bytes", 0,
@@ -163,29 +221,35 @@ int bench_wire_minimum(BenchFigures* p_fig, const std::string& dir, double* p_t0
 }
 
 // k loaders against k paced simulators at once, for k = 1, 2, 4, 8: the
-// slowest against the one alone. The logs of a failed run are kept in dir.
-static int bench_parallel(BenchFigures* p_fig, const std::string& dir) {
+// slowest against the one alone. A run far slower than t0 is reported with
+// the device's view of the line; the simulators log every request.
+static int bench_parallel(BenchFigures* p_fig, const std::string& dir, double t0) {
     int ok = 1;
     const std::string pace = std::to_string(kBaud);
     double t_single = 0;
     for (int k : {1, 2, 4, 8}) {
         std::vector<Sim> sims((size_t)k);
-        for (int i = 0; i < k; i++)
-            sims[(size_t)i] = sim_start({"--pace-baud", pace},
-                                        dir + "/par" + std::to_string(i) + "-sim.err");
+        std::vector<std::string> base((size_t)k);
+        for (int i = 0; i < k; i++) {
+            base[(size_t)i] = dir + "/par" + std::to_string(k) + "-" + std::to_string(i);
+            sims[(size_t)i] =
+                sim_start({"--pace-baud", pace, "--verbose"}, base[(size_t)i] + ".err");
+        }
         std::vector<BenchChild> children;
         for (int i = 0; i < k; i++)
-            children.push_back(bench_spawn(
-                cli_download(sims[(size_t)i].port, dir + "/par" + std::to_string(i) + ".log")));
+            children.push_back(
+                bench_spawn(cli_download(sims[(size_t)i].port, base[(size_t)i] + ".log")));
         double slowest = 0;
         for (int i = 0; i < k; i++) {
             BenchRun r = bench_wait(children[(size_t)i]);
             if (r.status != 0) {
-                fprintf(stderr, "bench: %d at once: download %d ended with %d after %.1f s\n", k,
-                        i, r.status, r.wall_s);
+                fprintf(stderr, "bench: %d at once: download %d ended with %d after %.1f s\n", k, i,
+                        r.status, r.wall_s);
                 ok = 0;
             }
             slowest = std::max(slowest, r.wall_s);
+            note_slow(std::to_string(k) + " at once, download " + std::to_string(i), r.wall_s, t0,
+                      base[(size_t)i] + ".err");
         }
         for (Sim& s : sims)
             sim_stop(&s);
@@ -202,20 +266,21 @@ static int bench_parallel(BenchFigures* p_fig, const std::string& dir) {
 int bench_download(BenchFigures* p_fig, const std::string& dir, int parts) {
     int ok = 1;
     const std::string pace = std::to_string(kBaud);
-    if (parts & BENCH_DL_PARALLEL) ok = bench_parallel(p_fig, dir) && ok;
-    if (!(parts & (BENCH_DL_PACED | BENCH_DL_GUI))) return ok;
     double t0 = 0;
     if (!bench_wire_minimum(p_fig, dir, &t0)) return 0;
+    if (parts & BENCH_DL_PARALLEL) ok = bench_parallel(p_fig, dir, t0) && ok;
+    if (!(parts & (BENCH_DL_PACED | BENCH_DL_GUI))) return ok;
 
     // Paced, one at a time; CPU of the loader process from wait4.
     std::vector<double> t_paced, cpu_paced;
     const char* env_repeat = getenv("ORVO_BENCH_REPEAT");
     int n_repeat = env_repeat ? std::max(1, atoi(env_repeat)) : 1;
     for (int i = 0; i < n_repeat; i++) {
-        Sim sim = sim_start({"--pace-baud", pace}, dir + "/paced-sim.err");
+        Sim sim = sim_start({"--pace-baud", pace, "--verbose"}, dir + "/paced-sim.err");
         BenchRun r = bench_run(cli_download(sim.port, dir + "/paced-cli.log"));
         sim_stop(&sim);
         if (r.status != 0) ok = 0;
+        note_slow("the paced download", r.wall_s, t0, dir + "/paced-sim.err");
         t_paced.push_back(r.wall_s);
         cpu_paced.push_back(r.cpu_s / r.wall_s);
     }
@@ -260,6 +325,8 @@ int bench_download(BenchFigures* p_fig, const std::string& dir, int parts) {
                 ok = 0;
                 continue;
             }
+            if (paced)
+                note_slow("the paced download through the window", t_gui, t0, dir + "/gui-sim.err");
             const char* mode = paced ? "paced" : "unpaced";
             bench_add(p_fig, "gui", std::string("T_gui_") + mode, t_gui, "s", 0,
                       "click on Download to the closing box, offscreen");

@@ -12,9 +12,15 @@
 namespace {
 
 void usage(void) {
-    fprintf(stderr, "usage: orvo-bench [--json FILE] [--only GROUP[,GROUP...]] [--keep]\n"
-                    "  groups: srec; download = paced (with the line's minimum), gui, parallel; wire (the\n"
-                    "  line's minimum alone)\n");
+    fprintf(stderr,
+            "usage: orvo-bench [--json FILE] [--only GROUP[,GROUP...]] [--keep]\n"
+            "  groups: srec; download = paced (with the line's minimum), gui, parallel; wire (the\n"
+            "  line's minimum alone)\n"
+            "  --keep leaves the generated files and logs in the temporary directory.\n"
+            "environment: ORVO_BENCH_REPEAT=N runs of the S-record and paced-CLI figures;\n"
+            "  for looking into the line: ORVO_BENCH_TAP_PACED=1 relays a paced line,\n"
+            "  ORVO_BENCH_TAP_DUMP=FILE writes every relayed byte with its time,\n"
+            "  ORVO_BENCH_SIM_SLACK_NS=N sets the simulators' timer slack.\n");
 }
 
 std::string json_escape(const std::string& s) {
@@ -51,8 +57,8 @@ const char* verdict(const BenchFigure& f) {
 }
 
 void print_table(const BenchFigures& figs) {
-    printf("%-22s %-24s %14s %-11s %8s %-6s %s\n", "group", "figure", "value", "unit", "target",
-           "", "note");
+    printf("%-22s %-24s %14s %-11s %8s %-6s %s\n", "group", "figure", "value", "unit", "target", "",
+           "note");
     for (const BenchFigure& f : figs) {
         std::string target = f.target > 0 ? "<= " + format_value(f.target) : "";
         printf("%-22s %-24s %14s %-11s %8s %-6s %s\n", f.group.c_str(), f.name.c_str(),
@@ -157,6 +163,11 @@ int main(int argc, char** argv) {
             keep = true;
             ok = 0;
         }
+    }
+    if (bench_download_slow_runs() > 0) {
+        fprintf(stderr, "orvo-bench: %d downloads were far slower than expected; files kept\n",
+                bench_download_slow_runs());
+        keep = true;
     }
     print_table(figs);
     if (!json_path.empty() && !write_json(json_path, figs)) {

@@ -37,11 +37,11 @@ void WireTap_stop(WireTap* p);
 // data with each DLE doubled, DLE ETX, BCC, the partner's final DLE) and
 // anything else (NAKs, refused or repeated attempts, lost start requests).
 struct WireCount {
-    int64_t n_frames[2];     // complete frames sent by host (0) and device (1)
-    int64_t n_payload[2];    // their message bytes, before doubling
-    int64_t n_doubled[2];    // DLEs added by doubling
-    int64_t n_frame_bytes;   // every byte of the complete frames, both ways
-    int64_t n_extra_bytes;   // bytes outside complete frames
+    int64_t n_frames[2];      // complete frames sent by host (0) and device (1)
+    int64_t n_payload[2];     // their message bytes, before doubling
+    int64_t n_doubled[2];     // DLEs added by doubling
+    int64_t n_frame_bytes;    // every byte of the complete frames, both ways
+    int64_t n_extra_bytes;    // bytes outside complete frames
     int64_t n_total_bytes[2]; // everything that crossed, by sender
 };
 

@@ -6,9 +6,9 @@
 
 #include "fsv.h"
 #include "root.h"
+#include "uart.h"
 
 #include <QApplication>
-#include <QThread>
 
 LoaderApp theApp;
 
@@ -17,9 +17,11 @@ LoaderApp::LoaderApp() : p_root(nullptr), cb_root_alloc(Root_alloc), m_pMainWnd(
 int32_t loader_pump_events(void* p_user) {
     (void)p_user;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    // The link polls for bytes in a tight loop; give the other side (and the
-    // rest of the machine) the processor between polls.
-    QThread::yieldCurrentThread();
+    // The link polls for bytes in a tight loop: instead of spinning a core,
+    // wait at most 1 ms for the next byte on the port (the bytes on the line
+    // stay the same; a closed port waits the 1 ms too).
+    Root* p_root = get_p_root();
+    Uart_wait_readable(p_root ? Root_get_p_uart(p_root) : nullptr, 1);
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // Fuzz target: the 3964R link under any inbound byte stream with any time
 // steps. The input is a script of two-byte steps read while the link waits:
-//   kind 0..3  the next received byte is the value (kind 3 with bit 0: 256+,
-//              a framing error)
+//   kind 0..3  the next received byte is the value (kind 3 with bit 3 set:
+//              256 + value, a framing error; with bit 4 set: the line lost)
 //   kind 4..5  time moves by value (kind 5: times 16) milliseconds
 //   kind 6     the host takes the inbound message, if one waits
 //   kind 7     the host hands an outbound message of value bytes
@@ -86,7 +86,7 @@ bool step(void) {
         g->pending = v;
         break;
     case 3:
-        g->pending = (op & 8) ? 256 + v : v;
+        g->pending = (op & 8) ? 256 + v : (op & 16) ? CO3964_LINE_LOST : v;
         break;
     case 4:
         g->t_now = plus_ms(nullptr, g->t_now, v);

@@ -267,13 +267,26 @@ TEST(InjectAlloc, SerialBlockSend) {
     Uart* p_uart = Uart_init(&uart);
     ASSERT_TRUE(Uart_open(p_uart, pty.slave_path().c_str(), 115200, 8, 0, 0));
     static const uint8_t bytes[6] = {1, 0x10, 2, 0x10, 0x10, 3};
-    InjectRuns runs = inject_fail_each([] { inject_capture_on(); },
-                                       [&] {
-                                           return Uart_send_with_dle(p_uart, sizeof bytes, bytes) ==
-                                                  UART_NO_BYTE;
-                                       },
-                                       [] {});
+    InjectRuns runs = inject_fail_each(
+        [] { inject_capture_on(); },
+        [&] { return Uart_send_with_dle(p_uart, sizeof bytes, bytes) == UART_NO_BYTE; }, [] {});
     Uart_close(p_uart);
+    EXPECT_TRUE(runs.ok_clean);
+    ASSERT_EQ(runs.n_alloc, 1);
+    EXPECT_FALSE(runs.trials[0].ok);
+    EXPECT_EQ(runs.trials[0].live, 0);
+}
+
+// A line longer than the writer's own 256-byte area takes a buffer from the
+// heap; without it the line is not written (0), nothing is kept.
+TEST(InjectAlloc, LongRecordLine) {
+    static uint8_t bytes[300];
+    FILE* fp = std::tmpfile();
+    ASSERT_NE(fp, nullptr);
+    InjectRuns runs =
+        inject_fail_each([] { inject_capture_on(); },
+                         [&] { return write_record(fp, 3, sizeof bytes, bytes) == 1; }, [] {});
+    std::fclose(fp);
     EXPECT_TRUE(runs.ok_clean);
     ASSERT_EQ(runs.n_alloc, 1);
     EXPECT_FALSE(runs.trials[0].ok);

@@ -8,7 +8,9 @@
 #include "dbterm.h"
 #include "msrec.h"
 #include "msrlin.h"
+#include "msrpart.h"
 #include "root.h"
+#include "strx.h"
 #include "us.h"
 #include "uvmem.h"
 
@@ -241,4 +243,42 @@ TEST(InjectAlloc, FirstImageLoading) {
     EXPECT_TRUE(vm_null_on_failure);
     EXPECT_TRUE(retry_loads);
     expect_lines(runs, {"p -> p_vm = UvMem_alloc_as_orvo_code_k52 ())\n"});
+}
+
+// Copies: a whole record set, a node set of the partition builder and a
+// text. A failed copy is null and takes back whatever it had copied.
+TEST(InjectAlloc, CopiesOfSetsAndTexts) {
+    MsRecSet* p_recs = MsRecSet_alloc();
+    MsrNodeSet* p_nodes = MsrNodeSet_alloc();
+    for (uint32_t i = 0; i < 20; i++) {
+        uint8_t b = (uint8_t)i;
+        MsRecSet_postfix_val(p_recs, 10, 0x100 * i, 1, &b);
+    }
+    for (int32_t i = 0; i < 20; i++)
+        MsrNodeSet_postfix_val(p_nodes, MsRecSet_idx_to_ptr(p_recs, i));
+    Us* p_recs_copy = nullptr;
+    Us* p_nodes_copy = nullptr;
+    char* p_text = nullptr;
+    InjectRuns runs = inject_fail_each([] { inject_capture_on(); },
+                                       [&] {
+                                           p_recs_copy = Us_copy(p_recs);
+                                           if (!p_recs_copy || Us_get_n_elem(p_recs_copy) != 20)
+                                               return false;
+                                           p_nodes_copy = Us_copy(p_nodes);
+                                           if (!p_nodes_copy || Us_get_n_elem(p_nodes_copy) != 20)
+                                               return false;
+                                           p_text = strx_dup("COM1");
+                                           return p_text != nullptr;
+                                       },
+                                       [&] {
+                                           Us_free(p_recs_copy);
+                                           Us_free(p_nodes_copy);
+                                           strx_free(p_text);
+                                           p_recs_copy = p_nodes_copy = nullptr;
+                                           p_text = nullptr;
+                                       });
+    Us_free(p_nodes);
+    Us_free(p_recs);
+    expect_clean_failures(runs, true);
+    expect_lines(runs, {"po_new == NULL\n"});
 }

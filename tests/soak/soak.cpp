@@ -83,6 +83,7 @@ struct Relay {
     std::mt19937_64 rng;
     std::atomic<bool> stop{false};
     long n_bytes = 0, n_corrupt = 0, n_lost = 0;
+    FILE* fp_trace = nullptr; // each fault: direction, byte count, old and new value
 
     void run() {
         std::uniform_real_distribution<double> u(0, 1);
@@ -102,10 +103,17 @@ struct Relay {
                     if (rate > 0 && u(rng) < rate) {
                         if (rng() & 1) {
                             n_lost++;
+                            if (fp_trace)
+                                std::fprintf(fp_trace, "%s %ld lost %02x\n",
+                                             i ? "dev>host" : "host>dev", n_bytes, buf[k]);
                             continue;
                         }
                         n_corrupt++;
-                        out[m++] = (uint8_t)(buf[k] ^ flip(rng));
+                        out[m] = (uint8_t)(buf[k] ^ flip(rng));
+                        if (fp_trace)
+                            std::fprintf(fp_trace, "%s %ld corrupt %02x -> %02x\n",
+                                         i ? "dev>host" : "host>dev", n_bytes, buf[k], out[m]);
+                        m++;
                         continue;
                     }
                     out[m++] = buf[k];
@@ -213,12 +221,15 @@ RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
     // before the loader has opened it.
     int fd_keep = ::open(host_port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd_keep >= 0) make_raw(fd_keep);
+    if (std::getenv("ORVO_SOAK_VERBOSE"))
+        relay.fp_trace = std::fopen((sim.dir() + "/faults.txt").c_str(), "w");
     std::thread th([&] { relay.run(); });
 
     std::string dir = sim.dir();
     int status = run_cli(host_port, dir);
     relay.stop = true;
     th.join();
+    if (relay.fp_trace) std::fclose(relay.fp_trace);
     ::close(fd_master);
     ::close(fd_dev);
     if (fd_keep >= 0) ::close(fd_keep);
@@ -264,7 +275,7 @@ RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
         std::string to = keep_dir + "/run-" + std::to_string(seed);
         std::error_code ec;
         std::filesystem::create_directories(to, ec);
-        for (const char* f : {"cli.log", "cli.err", "flash.bin", "report.json"})
+        for (const char* f : {"cli.log", "cli.err", "flash.bin", "report.json", "faults.txt"})
             std::filesystem::copy_file(dir + "/" + f, to + "/" + f,
                                        std::filesystem::copy_options::overwrite_existing, ec);
     }
@@ -327,6 +338,7 @@ int main(int argc, char** argv) {
         rows[r].rate = rates[r];
     std::mutex mu;
     std::atomic<size_t> next{0};
+    size_t n_done = 0; // under mu
     auto worker = [&] {
         for (;;) {
             size_t i = next++;
@@ -344,7 +356,7 @@ int main(int argc, char** argv) {
                 std::printf("BAD run seed %llu rate %g: %s\n", (unsigned long long)j.seed,
                             rates[j.i_rate], res.why.c_str());
             }
-            std::fprintf(stderr, "\r%zu/%zu runs", i + 1, work.size());
+            std::fprintf(stderr, "\r%zu/%zu runs", ++n_done, work.size());
         }
     };
     std::vector<std::thread> pool;

@@ -125,8 +125,11 @@ TEST_F(UsTest, CarrierKeepsOrderAndPageRuleOverManyPages) {
     auto pages = [](int32_t k) { return (k + 15) / 16; };
     auto adjust = [&](int32_t size_new) {
         int32_t k_old = pages(m_model), k_new = pages(size_new);
-        if (k_old < k_new) m_model = 16 * k_new;
-        else if (k_old > k_new + 1) m_model = 16 * (k_new + 1);
+        if (k_old < k_new) {
+            m_model = 16 * k_new;
+        } else if (k_old > k_new + 1) {
+            m_model = 16 * (k_new + 1);
+        }
     };
     std::mt19937 rng(7);
     int next_id = 0;
