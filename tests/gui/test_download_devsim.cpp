@@ -170,3 +170,40 @@ TEST_F(WindowDownload, DeviceThatStopsAnsweringLeavesAUsableWindow) {
     EXPECT_EQ(closer.seen[1].caption, "Ok");
     EXPECT_EQ(closer.seen[1].text, "Application successfully downloaded !");
 }
+
+// A device lost while programming (the simulator ends, its pty goes away):
+// the programming failure box soon after, a usable window, and the next
+// download on a device that is back succeeds.
+TEST_F(WindowDownload, DeviceLostWhileProgrammingLeavesAUsableWindow) {
+    MainDlg dlg;
+    dlg.show();
+    BoxCloser closer;
+    {
+        DevSimProcess sim;
+        ASSERT_TRUE(sim.ok());
+        use_port(sim);
+        bool lost = false;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (lost || dlg.m_ctlStatusStep->text() != "Programming application...") return;
+            lost = true;
+            sim.stop();
+        });
+        watcher.start(2);
+        QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+        watcher.stop();
+        ASSERT_TRUE(lost);
+        ASSERT_EQ(closer.seen.size(), 1u);
+        EXPECT_EQ(closer.seen[0].caption, "Error...");
+        EXPECT_EQ(closer.seen[0].text, "Programming application failed !");
+        EXPECT_EQ(dlg.GetLastReport().fail, DL_FAIL_PROGRAM);
+        EXPECT_TRUE(button(dlg, 1002)->isEnabled());
+        EXPECT_EQ(dlg.m_ctlStatusStep->text(), "ready");
+    }
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    use_port(sim);
+    QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+    ASSERT_EQ(closer.seen.size(), 2u);
+    EXPECT_EQ(closer.seen[1].text, "Application successfully downloaded !");
+}
