@@ -23,15 +23,6 @@ void put_u32(std::vector<uint8_t>& v, uint32_t w) {
         v.push_back((uint8_t)(w >> (8 * k)));
 }
 
-uint32_t next_rand(uint32_t* p_state) {
-    uint32_t x = *p_state;
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    *p_state = x;
-    return x;
-}
-
 // The request length a command must have; the data commands are checked
 // against their own length word instead (-1 here).
 int request_length(int fc) {
@@ -192,7 +183,7 @@ Answer run(DevModel* p, const uint8_t* r, int n) {
         std::memcpy(cell, r + 9, w2);
         p->n_ram_writes++;
         if (p->n_ram_writes == p->cfg.corrupt_ram_write && w2 > 0)
-            cell[next_rand(&p->rng) % w2] ^= 0xFF;
+            cell[Dev_next_rand(&p->rng) % w2] ^= 0xFF;
         return Answer();
     }
     case RMC_FC_JUMP: {
@@ -303,6 +294,15 @@ Answer run(DevModel* p, const uint8_t* r, int n) {
 
 } // namespace
 
+uint32_t Dev_next_rand(uint32_t* p_state) {
+    uint32_t x = *p_state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    *p_state = x;
+    return x;
+}
+
 DevModel* DevModel_init(DevModel* p, const DevModelCfg* p_cfg) {
     p->cfg = *p_cfg;
     p->mode = DEV_MODE_POWER_ON;
@@ -312,7 +312,7 @@ DevModel* DevModel_init(DevModel* p, const DevModelCfg* p_cfg) {
     p->flash.assign(DEV_N_FLASH, 0xFF);
     uint32_t old = 0x0DF1A5u;
     for (int i = 0; i < 0x8000; i++)
-        p->flash[i] = (uint8_t)next_rand(&old);
+        p->flash[i] = (uint8_t)Dev_next_rand(&old);
     p->flash[DEV_A_SIGNATURE - DEV_A_FLASH] = 0xFF;
     p->data_mem.assign(DEV_N_DATA_MEM, 0);
     p->fram[0].assign(0x2000, 0xFF);

@@ -97,3 +97,7 @@ bool DevModel_loader_in_ram(const DevModel* p);
 // Name of a mode and of a function code, for the report ("?" when unknown).
 const char* DevModel_mode_name(DevMode mode);
 const char* DevModel_fc_name(int fc);
+
+// The next value of a xorshift sequence (state nonzero): the simulator's faults
+// and its power-on flash contents are repeatable from a seed.
+uint32_t Dev_next_rand(uint32_t* p_state);

@@ -1,6 +1,8 @@
 // The simulated device's line: pty, pacing, link callbacks and link faults.
 #include "devwire.h"
 
+#include "devmodel.h"
+
 #include "con.h"
 
 #include <algorithm>
@@ -21,15 +23,6 @@ constexpr int64_t k_out_stuck_us = 2000000;
 constexpr int64_t k_batch_us = 1000;
 // A link request waits in requests at most this many deep; more wait in the link.
 constexpr size_t k_m_requests = 4;
-
-uint32_t next_rand(uint32_t* p_state) {
-    uint32_t x = *p_state;
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    *p_state = x;
-    return x;
-}
 
 bool stopping(const DevWire* w) {
     return w->p_stop && *w->p_stop;
@@ -180,7 +173,7 @@ int32_t cb_send_byte(void* p_uart, int32_t ch) {
         }
     }
     if (state == CO3964_ST_TX_BLOCK && ++w->n_tail == 3 && w->corrupt_this) {
-        b ^= (uint8_t)(1 + next_rand(&w->rng) % 255);
+        b ^= (uint8_t)(1 + Dev_next_rand(&w->rng) % 255);
         w->n_bad_bcc++;
     }
     if (state == CO3964_ST_TX_STX && w->co.n_connect_try > 1) w->n_retries_dev++;
