@@ -31,5 +31,11 @@ struct InjectRuns {
 InjectRuns inject_fail_each(const std::function<void()>& setup, const std::function<bool()>& act,
                             const std::function<void()>& teardown);
 
+// What every disturbed run must show: the failure reached the result, nothing
+// was left behind, and (unless the site may be silent) the log says what failed.
+void expect_clean_failures(const InjectRuns& runs, bool may_be_silent = false);
+// Each piece was logged by at least one run.
+void expect_lines(const InjectRuns& runs, const std::vector<std::string>& lines);
+
 // The console output goes into a fixed buffer (capturing must not allocate).
 void inject_capture_on(void);

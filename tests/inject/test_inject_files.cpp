@@ -63,23 +63,6 @@ class InjectFiles : public ::testing::Test {
         Us_free(p_set);
     }
 
-    static void expect_clean_failures(const InjectRuns& runs) {
-        EXPECT_TRUE(runs.ok_clean);
-        EXPECT_EQ(runs.live_clean, 0);
-        ASSERT_GT(runs.n_alloc, 0);
-        for (const InjectTrial& t : runs.trials) {
-            SCOPED_TRACE("allocation " + std::to_string(t.n) + " failed; log:\n" + t.log);
-            EXPECT_TRUE(t.hit);
-            EXPECT_FALSE(t.ok);
-            EXPECT_EQ(t.live, 0) << "blocks or files left behind";
-            EXPECT_NE(t.log.find("error-"), std::string::npos) << "failure without a line";
-        }
-    }
-    static void expect_lines(const InjectRuns& runs, const std::vector<std::string>& lines) {
-        for (const std::string& line : lines)
-            EXPECT_TRUE(runs.logged(line)) << "never logged: " << line;
-    }
-
     static std::string s_dir;
     static Fsv* s_fsv;
 };

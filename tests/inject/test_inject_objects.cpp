@@ -16,32 +16,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-// What every disturbed run must show: the failure reached the result, nothing
-// leaked, and (where the site has a line) the log says what failed.
-void expect_clean_failures(const InjectRuns& runs, bool may_be_silent) {
-    EXPECT_TRUE(runs.ok_clean);
-    EXPECT_EQ(runs.live_clean, 0);
-    ASSERT_GT(runs.n_alloc, 0);
-    for (const InjectTrial& t : runs.trials) {
-        SCOPED_TRACE("allocation " + std::to_string(t.n) + " failed; log:\n" + t.log);
-        EXPECT_TRUE(t.hit);
-        EXPECT_FALSE(t.ok);
-        EXPECT_EQ(t.live, 0) << "blocks left behind";
-        if (!may_be_silent) {
-            EXPECT_NE(t.log.find("error-"), std::string::npos);
-        }
-    }
-}
-
-void expect_lines(const InjectRuns& runs, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines)
-        EXPECT_TRUE(runs.logged(line)) << "never logged: " << line;
-}
-
-} // namespace
-
 TEST(InjectAlloc, DebugTerminal) {
     DbTerm* p = nullptr;
     InjectRuns runs = inject_fail_each([] { inject_capture_on(); },
