@@ -2,6 +2,7 @@
 // shell's setup, a click on Download, the closing box answered; prints the download's times.
 #include "dlgkit.h"
 #include "loaderapp.h"
+#include "loaderwin.h"
 #include "maindlg.h"
 
 #include "fsv.h"
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
     Root* p_root = Root_alloc();
     if (p_root == nullptr) return 1;
     set_p_root(p_root);
-    Root_set_cb_pump(p_root, loader_pump_events, nullptr);
+    lw_install_wait_hooks(p_root, loader_pump_events, nullptr);
 
     MainDlg dlg;
     dlg.show();

@@ -1,8 +1,9 @@
 // Test fixture of the window layer: a fresh application root as the process
-// root, with the Qt message pump installed as the program does it.
+// root, with the window's wait hooks installed as the program does it.
 #pragma once
 
 #include "loaderapp.h"
+#include "loaderwin.h"
 
 #include "dbterm.h"
 #include "root.h"
@@ -19,10 +20,11 @@ class RootTest : public ::testing::Test {
         p_root = Root_alloc();
         ASSERT_NE(p_root, nullptr);
         set_p_root(p_root);
-        Root_set_cb_pump(p_root, loader_pump_events, nullptr);
+        lw_install_wait_hooks(p_root, loader_pump_events, nullptr);
     }
     void TearDown() override {
         QApplication::processEvents();
+        lw_install_wait_hooks(p_root, nullptr, nullptr);
         Root_free(p_root);
         p_root = nullptr;
     }

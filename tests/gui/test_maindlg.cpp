@@ -7,6 +7,7 @@
 #include "aboutdlg.h"
 #include "dlgkit.h"
 #include "loaderapp.h"
+#include "loaderwin.h"
 #include "maindlg.h"
 #include "stdoutdlg.h"
 
@@ -195,24 +196,33 @@ TEST_F(MainWindow, CommandSixteenOpensTheAboutBox) {
     EXPECT_TRUE(dlg.isVisible()) << "other system commands leave the window as it is";
 }
 
-TEST_F(MainWindow, ContextMenuOffersStdoutAndTheAboutItem) {
+// Where the window manager owns the system menu, the About item is offered in the
+// context menu; nothing there shows the console viewer (its button stays hidden).
+TEST_F(MainWindow, ContextMenuOffersOnlyTheAboutItem) {
     MainDlg dlg;
     dlg.show();
     QMenu* p_menu = dlg.CreateContextMenu();
     QList<QAction*> acts = p_menu->actions();
-    ASSERT_EQ(acts.size(), 3);
-    EXPECT_EQ(acts[0]->text(), "Stdout");
-    EXPECT_TRUE(acts[1]->isSeparator());
-    EXPECT_EQ(acts[2]->text(), "&About main...");
+    ASSERT_EQ(acts.size(), 1);
+    EXPECT_EQ(acts[0]->text(), "&About main...");
 
     AboutSeen seen;
     BoxCloser closer({}, close_about(&seen));
-    acts[2]->trigger();
-    EXPECT_EQ(seen.n, 1);
-
     acts[0]->trigger();
-    EXPECT_NE(dlg.GetStdoutDlg()->GetSafeHwnd(), nullptr) << "the viewer opens from the menu";
+    EXPECT_EQ(seen.n, 1);
+    EXPECT_EQ(dlg.GetStdoutDlg()->GetSafeHwnd(), nullptr);
     delete p_menu;
+}
+
+// The template's style has a system menu and a close box but no minimise box.
+TEST_F(MainWindow, CaptionHasNoMinimiseButton) {
+    MainDlg dlg;
+    dlg.show();
+    Qt::WindowFlags flags = dlg.windowFlags();
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
 }
 
 TEST_F(MainWindow, StdoutTwiceMakesOneViewerAndLogsTwice) {
@@ -351,7 +361,8 @@ TEST(ProgramShell, RunsTheMainWindowModallyUntilClose) {
     EXPECT_TRUE(closer.seen.empty());
     ASSERT_NE(app.get_p_root(), nullptr);
     EXPECT_EQ(get_p_root(), app.get_p_root());
-    EXPECT_EQ(app.get_p_root()->cb_pump, loader_pump_events);
+    EXPECT_EQ(app.get_p_root()->cb_pump, lw_pump);
+    lw_install_wait_hooks(app.p_root, nullptr, nullptr);
     Root_free(app.p_root);
 }
 

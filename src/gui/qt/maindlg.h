@@ -1,6 +1,7 @@
-// The main window: title and version, the COM port choice, the Download
+// The main window (Qt): title and version, the COM port choice, the Download
 // button, two status lines with a progress bar, Close, the About box through
-// the system menu, and the (hidden) Stdout button of the console viewer.
+// the system menu (or the context menu where the window manager owns the
+// system menu), and the (hidden) Stdout button of the console viewer.
 //
 // The window is the download procedure's window (DlWindow, download.h): its
 // callbacks drive the status lines, the bar, the Download button, the message
@@ -46,8 +47,9 @@ class MainDlg : public QDialog, public DlWindow {
     // Message 1034 from the viewer: destroys its window. 0.
     qintptr OnCloseStdout(quintptr wParam, qintptr lParam);
 
-    // The window's context menu: the viewer and the About item, offered
-    // here because the system menu belongs to the window manager.
+    // The window's context menu: the About item, offered here where the
+    // system menu belongs to the window manager (none where the native
+    // system menu carries it).
     QMenu* CreateContextMenu();
     StdoutDlg* GetStdoutDlg() const { return m_pStdoutDlg; }
     // The outcome of the last download.
@@ -85,7 +87,4 @@ class MainDlg : public QDialog, public DlWindow {
     QPushButton* m_btnDownload = nullptr;
 };
 
-// Where the minimised window draws its icon: centred, the left (top) margin
-// one pixel wider when the difference is odd; signed, truncated division.
-int main_icon_x(int cx_client, int cx_icon);
-int main_icon_y(int cy_client, int cy_icon);
+#include "loaderwin.h" // main_icon_x, main_icon_y

@@ -15,9 +15,9 @@ class LoaderApp {
     LoaderApp();
 
     // File service, root (a failure shows "Starting application failed !
-    // ..." and ends), the message pump on the root, then the main window,
-    // run modally. Always 0: the program ends when it returns. Needs a
-    // QApplication.
+    // ..." and ends), the wait hooks (lw_install_wait_hooks) with one pass of
+    // Qt's events, then the main window, run modally. Always 0: the program
+    // ends when it returns. Needs a QApplication.
     int InitInstance();
     // The root made by InitInstance; null before and after a failure.
     Root* get_p_root() const { return p_root; }
@@ -32,6 +32,7 @@ class LoaderApp {
 // The one application object of the program.
 extern LoaderApp theApp;
 
-// The root's message-pump hook for Qt: one pass of the pending events, so the
-// window repaints and takes Close while the link waits for bytes. 0.
+// One pass of Qt's pending events, so the window repaints and takes Close
+// while the link and the transaction layer wait (the event pass of
+// lw_install_wait_hooks). 0.
 int32_t loader_pump_events(void* p_user);

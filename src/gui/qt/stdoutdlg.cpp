@@ -2,12 +2,12 @@
 #include "stdoutdlg.h"
 
 #include "dlgkit.h"
+#include "loaderwin.h"
 #include "maindlg.h"
 #include "resource.h"
 
 #include "dbterm.h"
 #include "root.h"
-#include "strx.h"
 
 #include <QCloseEvent>
 #include <QDialog>
@@ -22,8 +22,6 @@ static const DlgItem k_stdout_items[] = {
 
 static const DlgTemplate k_stdout = {
     IDD_STDOUT, "Stdout", 307, 407, k_stdout_items, sizeof k_stdout_items / sizeof *k_stdout_items};
-
-enum { STDOUT_TIMER_MS = 100, STDOUT_COLUMN_WIDTH = 1000 };
 
 // The viewer's window: hands its cancel command and timer to the viewer object.
 class StdoutWnd : public QDialog {
@@ -95,7 +93,7 @@ void StdoutDlg::DoDataExchange() {
 bool StdoutDlg::OnInitDialog() {
     m_pDbTerm = Root_get_p_db_term(get_p_root());
     RefreshList(1);
-    m_nTimer = m_pWnd->startTimer(STDOUT_TIMER_MS);
+    m_nTimer = m_pWnd->startTimer(LW_STDOUT_TIMER_MS);
     return true;
 }
 
@@ -112,38 +110,34 @@ void StdoutDlg::OnCancel() {
     if (m_pWnd) m_pWnd->EndDialog();
 }
 
+static void set_row(void* p_user, int i, const char* p_text) {
+    QTreeWidget* p_list = static_cast<StdoutDlg*>(p_user)->m_ctlList;
+    QString text = QString::fromLocal8Bit(p_text);
+    if (QTreeWidgetItem* p_item = p_list->topLevelItem(i)) {
+        p_item->setText(0, text);
+        return;
+    }
+    auto* p_item = new QTreeWidgetItem();
+    p_item->setText(0, text);
+    p_list->insertTopLevelItem(i, p_item);
+}
+
+static void scroll_to(void* p_user, int i) {
+    QTreeWidget* p_list = static_cast<StdoutDlg*>(p_user)->m_ctlList;
+    if (QTreeWidgetItem* p_item = p_list->topLevelItem(i))
+        p_list->scrollToItem(p_item, QAbstractItemView::EnsureVisible);
+}
+
 int32_t StdoutDlg::RefreshList(int32_t first) {
     if (!m_ctlList) return 1;
     if (first) {
         m_ctlList->setColumnCount(1);
         m_ctlList->setHeaderLabels({QStringLiteral("Stdout")});
         m_ctlList->headerItem()->setTextAlignment(0, Qt::AlignLeft);
-        m_ctlList->setColumnWidth(0, STDOUT_COLUMN_WIDTH);
+        m_ctlList->setColumnWidth(0, LW_STDOUT_COLUMN_WIDTH);
         m_nChangeSeen = -1;
     }
-    int n = DbTerm_to_string(m_pDbTerm, m_nChangeSeen);
-    if (n < 0) return 1;
-
-    DbTerm_enter(m_pDbTerm);
-    DbTerm* p = m_pDbTerm;
-    int i_last = 0;
-    int n_items = m_ctlList->topLevelItemCount();
-    for (int i = 0; i < p->ny_scr; i++) {
-        const char* p_row = p->p_scr + ((p->i_top + i) % p->ny_scr) * p->l_row;
-        QString text = QString::fromLocal8Bit(p_row);
-        if (i < n_items) {
-            m_ctlList->topLevelItem(i)->setText(0, text);
-        } else {
-            auto* p_item = new QTreeWidgetItem();
-            p_item->setText(0, text);
-            m_ctlList->insertTopLevelItem(i, p_item);
-        }
-        if (strx_len_trim(p_row) > 0) i_last = i;
-    }
-    DbTerm_exit(m_pDbTerm);
-    m_nChangeSeen = n;
-
-    if (QTreeWidgetItem* p_item = m_ctlList->topLevelItem(i_last))
-        m_ctlList->scrollToItem(p_item, QAbstractItemView::EnsureVisible);
+    LwRows rows = {this, set_row, scroll_to};
+    lw_refresh_rows(m_pDbTerm, &m_nChangeSeen, &rows);
     return 1;
 }

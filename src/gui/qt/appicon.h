@@ -1,5 +1,5 @@
-// The application icon (icon 128): a chip with a download arrow, drawn in the
-// sixteen standard colours at 32 x 32 and 16 x 16 pixels.
+// The application icon (icon 128) as Qt pictures, from its design in
+// appicon_pixels.h: 32 x 32 and 16 x 16 pixels.
 #pragma once
 
 #include <QIcon>

@@ -5,12 +5,12 @@
 #include "aboutdlg.h"
 #include "appicon.h"
 #include "dlgkit.h"
+#include "loaderwin.h"
 #include "msgbox.h"
 #include "resource.h"
 #include "stdoutdlg.h"
 #include "sysmenu.h"
 
-#include "con.h"
 #include "root.h"
 
 #include <QApplication>
@@ -44,11 +44,12 @@ static const DlgItem k_main_items[] = {
     {IDC_STATIC, DLG_LABEL_RIGHT, "Software-Version", 27, 30, 59, 8, 0, nullptr},
 };
 
-static const DlgTemplate k_main = {IDD_MAIN,     "Orvo-Loader (K52 only)",
+static const DlgTemplate k_main = {IDD_MAIN,     k_lw_caption,
                                    302,          173,
                                    k_main_items, sizeof k_main_items / sizeof *k_main_items};
 
-static const char k_about_item[] = "&About main..."; // string 101
+// System commands a window answers by default.
+enum { SC_MINIMIZE = 0xF020, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120 };
 
 // --- the download procedure's window
 
@@ -87,8 +88,9 @@ static const char* win_get_port(void* p_user) {
 MainDlg::MainDlg(QWidget* pParent) : QDialog(pParent), DlWindow() {
     m_hIcon = app_icon();
     dlg_create_from_template(this, k_main);
+    // Caption, system menu and close box: the template has no minimise box.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowCloseButtonHint);
     DoDataExchange();
     m_pStdoutDlg = new StdoutDlg(this);
 
@@ -128,12 +130,12 @@ void MainDlg::DoDataExchange() {
 }
 
 bool MainDlg::OnInitDialog() {
-    QString about = QString::fromLatin1(k_about_item);
+    QString about = QString::fromLatin1(k_lw_about_item);
     if (!about.isEmpty()) m_bSysMenuNative = sysmenu_append(this, IDM_ABOUTBOX, about);
     setWindowIcon(m_hIcon);
     show_ready(this);
-    m_editTitle->setText(QStringLiteral("Tarvella ORVO Control"));
-    m_editVersion->setText(QStringLiteral("1.13"));
+    m_editTitle->setText(QString::fromLatin1(k_lw_title));
+    m_editVersion->setText(QString::fromLatin1(k_lw_version));
     m_ctlComPort->setCurrentIndex(0);
     return true;
 }
@@ -183,24 +185,20 @@ bool MainDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* r
 
 QMenu* MainDlg::CreateContextMenu() {
     auto* p_menu = new QMenu(this);
-    p_menu->addAction(QStringLiteral("Stdout"), this, &MainDlg::OnStdout);
-    p_menu->addSeparator();
-    p_menu->addAction(QString::fromLatin1(k_about_item), this,
+    p_menu->addAction(QString::fromLatin1(k_lw_about_item), this,
                       [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
     return p_menu;
 }
 
 void MainDlg::contextMenuEvent(QContextMenuEvent* e) {
+    // Where the system menu carries the About item, nothing else offers it.
+    if (m_bSysMenuNative) {
+        QDialog::contextMenuEvent(e);
+        return;
+    }
     QMenu* p_menu = CreateContextMenu();
     p_menu->setAttribute(Qt::WA_DeleteOnClose);
     p_menu->popup(e->globalPos());
-}
-
-int main_icon_x(int cx_client, int cx_icon) {
-    return (cx_client - cx_icon + 1) / 2;
-}
-int main_icon_y(int cy_client, int cy_icon) {
-    return (cy_client - cy_icon + 1) / 2;
 }
 
 void MainDlg::OnPaint() {
@@ -225,8 +223,7 @@ void MainDlg::paintEvent(QPaintEvent* e) {
 
 void MainDlg::OnStdout() {
     if (!m_pStdoutDlg->GetSafeHwnd()) m_pStdoutDlg->Create(this);
-    Con_printf("foo=%08x\n",
-               static_cast<unsigned>(reinterpret_cast<uintptr_t>(Root_get_p_vm(get_p_root()))));
+    lw_log_stdout_opened();
 }
 
 qintptr MainDlg::OnCloseStdout(quintptr wParam, qintptr lParam) {
