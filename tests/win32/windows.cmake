@@ -60,6 +60,15 @@ foreach(dir support link rmc image loader win32)
   orvo_windows_suite(${dir})
 endforeach()
 
+# The Win32 window layer with the program's resources (the run also drives
+# orvo-loader.exe itself; this program prints the dialog font's base units for it).
+if(TARGET orvo_gui_win32)
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/gui_win32/*.cpp)
+  add_executable(test_gui_win32 ${files} $<TARGET_OBJECTS:orvo_gui_win32_res>)
+  target_link_libraries(test_gui_win32 PRIVATE orvo_gui_win32 orvo_testkit version)
+  list(APPEND ORVO_WIN_TEST_PROGRAMS tests/test_gui_win32.exe)
+endif()
+
 get_property(left_out GLOBAL PROPERTY ORVO_WIN_LEFT_OUT)
 list(JOIN left_out "\n" left_out_text)
 list(JOIN ORVO_WIN_TEST_PROGRAMS "\n" programs_text)
