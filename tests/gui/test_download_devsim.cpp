@@ -171,6 +171,60 @@ TEST_F(WindowDownload, DeviceThatStopsAnsweringLeavesAUsableWindow) {
     EXPECT_EQ(closer.seen[1].text, "Application successfully downloaded !");
 }
 
+// While the transaction layer waits on a device that has stopped answering,
+// the window's timers fire, it repaints, and Close asks the "Warning"
+// question (answered No: the download goes on to its step's failure).
+TEST_F(WindowDownload, SilentDeviceLeavesTimersPaintingAndCloseWorking) {
+    MainDlg dlg;
+    dlg.show();
+    QApplication::processEvents();
+    BoxCloser closer([](const SeenBox& box) { return box.caption == "Warning" ? 7 : 1; });
+    DevSimProcess sim({"--silent-after", "3"});
+    ASSERT_TRUE(sim.ok());
+    use_port(sim);
+    // The request after the activation and two RAM writes finds no device;
+    // its send wait lasts 5 s (the download sets only the reply time-out).
+    Root_get_p_rmc(p_root)->send_timeout_ms = 5000;
+    Root_get_p_co(p_root)->t_ack_delay_ms = 100;
+
+    // Counts the window's paint events; the ticker asks for a repaint each tick.
+    struct PaintCounter : QObject {
+        int n = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) n++;
+            return false;
+        }
+    } paints;
+    dlg.installEventFilter(&paints);
+    int n_ticks = 0;
+    int n_paints_at_close = -1;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (dlg.m_ctlStatusStep->text() != "Downloading flash loader...") return;
+        n_ticks++;
+        dlg.update();
+        // Well inside the wait on the silent device: Close, as a user would.
+        if (n_ticks == 40) {
+            n_paints_at_close = paints.n;
+            button(dlg, 2)->click();
+        }
+    });
+    ticker.start(10);
+    QTest::mouseClick(button(dlg, 1002), Qt::LeftButton);
+    ticker.stop();
+    dlg.removeEventFilter(&paints);
+
+    EXPECT_GE(n_ticks, 40) << "timers fire while the device is silent";
+    EXPECT_GT(n_paints_at_close, 20) << "the window repaints while the device is silent";
+    ASSERT_EQ(closer.seen.size(), 2u);
+    EXPECT_EQ(closer.seen[0].caption, "Warning");
+    EXPECT_EQ(closer.seen[0].text.left(55), "Programming of the flash memory has not yet completed !");
+    EXPECT_EQ(closer.seen[1].caption, "Error...");
+    EXPECT_EQ(closer.seen[1].text, "Download of Flashloader failed !");
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_bAbort, 0);
+}
+
 // A device lost while programming (the simulator ends, its pty goes away):
 // the programming failure box soon after, a usable window, and the next
 // download on a device that is back succeeds.

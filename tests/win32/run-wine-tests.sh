@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Runs the Windows build's tests under Wine, headless: every test program of
-# the cross build, with a loopback line on COM2 and the simulated device on
-# COM1, then a download with orvo-loader-cli.exe into a fresh simulated device;
-# each device's flash must then hold the application image. Ends with the
-# line "windows: N passed, N failed".
+# Runs the Windows build's tests under Wine on a virtual X display (Xvfb):
+# every test program of the cross build, with a loopback line on COM2 and the
+# simulated device on COM1, then a download with orvo-loader-cli.exe into a
+# fresh simulated device, then the window orvo-loader.exe driven with the
+# mouse and keys (window-steps.sh, pictures in WIN_BUILD/shots/); each
+# device's flash must then hold the application image. Ends with the line
+# "windows: N passed, N failed".
 #   run-wine-tests.sh WIN_BUILD HOST_BUILD
 # WIN_BUILD is the cross build; HOST_BUILD a native build with orvo-devsim.
+# ORVO_WINE_TESTS=window runs only the window part (3).
 set -uo pipefail
 WIN=$(cd "$1" && pwd)
 HOST=$(cd "$2" && pwd)
@@ -32,6 +35,7 @@ cleanup() {
     kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   done
   wineserver -k 2>/dev/null
+  [ -n "${xvfb_pid:-}" ] && kill -TERM "$xvfb_pid" 2>/dev/null
 }
 trap cleanup EXIT
 
@@ -45,15 +49,32 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   note "making the Wine prefix $WINEPREFIX (once)"
   wineboot --init >/dev/null 2>&1
 fi
-if [ "$(cat "$WINEPREFIX/.orvo-ports" 2>/dev/null)" != "$WIN" ]; then
+if [ "$(cat "$WINEPREFIX/.orvo-ports" 2>/dev/null)" != "$WIN undecorated" ]; then
   for n in 1 2; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$WIN/com$n.link" /f >/dev/null 2>&1
   done
+  # With no window manager on the display, Wine draws the caption and frame
+  # itself and gives the keyboard to its active window, as Windows does.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
-  echo "$WIN" >"$WINEPREFIX/.orvo-ports"
+  echo "$WIN undecorated" >"$WINEPREFIX/.orvo-ports"
 fi
 # One server for the whole run: later starts are quicker.
 wineserver -p 2>/dev/null
+
+# The virtual display for the windows (the first free display number).
+Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$OUT/xvfb.display" 2>"$OUT/xvfb.err" &
+xvfb_pid=$!
+for i in $(seq 1 100); do
+  [ -s "$OUT/xvfb.display" ] && break
+  sleep 0.05
+done
+if [ -s "$OUT/xvfb.display" ]; then
+  export DISPLAY=:$(head -n 1 "$OUT/xvfb.display")
+else
+  note "no virtual display (Xvfb): the window tests fail"
+fi
 
 # Starts a line program (its first stdout line "PORT <pty>") in the
 # background; sets line_pid. 1 when it gave no PORT line within 5 s.
@@ -105,6 +126,7 @@ device() {
 # Test names left out: the first word of each line that is not a comment.
 filter=$(grep -v '^#' "$SRC/tests/win32/posix-only-tests.txt" | awk 'NF { print $1 }' | paste -sd:)
 
+if [ "${ORVO_WINE_TESTS:-all}" != window ]; then
 # 1. The test programs, with the loopback line and a device.
 rm -f "$WIN/com2.link"
 start_line "$OUT/loopback" python3 "$SRC/tests/win32/loopback_pty.py" --link "$WIN/com2.link" ||
@@ -162,6 +184,16 @@ if [ -f "$CLI_EXE" ]; then
 else
   skipped=$((skipped + 1))
   note "SKIPPED: no orvo-loader-cli.exe (it does not build for Windows: $WIN/cli-build.log)"
+fi
+fi
+
+# 3. The window, as a person uses it.
+if [ -f "$WIN/src/gui/win32/orvo-loader.exe" ] && [ -n "${DISPLAY:-}" ]; then
+  # shellcheck source=window-steps.sh
+  . "$SRC/tests/win32/window-steps.sh"
+  window_tests
+else
+  fail "no orvo-loader.exe or no virtual display: the window was not tried"
 fi
 
 if [ "$skipped" -gt 0 ]; then
