@@ -171,21 +171,19 @@ TEST_F(WindowDownload, DeviceThatStopsAnsweringLeavesAUsableWindow) {
     EXPECT_EQ(closer.seen[1].text, "Application successfully downloaded !");
 }
 
-// While the transaction layer waits on a device that has stopped answering,
-// the window's timers fire, it repaints, and Close asks the "Warning"
-// question (answered No: the download goes on to its step's failure).
+// While the transaction layer waits for a reply that does not come (the
+// device takes the request and stays quiet), the window's timers fire, it
+// repaints, and Close asks the "Warning" question (answered No: the step then
+// fails at its reply time-out).
 TEST_F(WindowDownload, SilentDeviceLeavesTimersPaintingAndCloseWorking) {
     MainDlg dlg;
     dlg.show();
     QApplication::processEvents();
     BoxCloser closer([](const SeenBox& box) { return box.caption == "Warning" ? 7 : 1; });
-    DevSimProcess sim({"--silent-after", "3"});
+    // The activation's reply would leave after a minute; the host waits 1 s for it.
+    DevSimProcess sim({"--reply-delay-ms", "60000"});
     ASSERT_TRUE(sim.ok());
     use_port(sim);
-    // The request after the activation and two RAM writes finds no device;
-    // its send wait lasts 5 s (the download sets only the reply time-out).
-    Root_get_p_rmc(p_root)->send_timeout_ms = 5000;
-    Root_get_p_co(p_root)->t_ack_delay_ms = 100;
 
     // Counts the window's paint events; the ticker asks for a repaint each tick.
     struct PaintCounter : QObject {
@@ -200,11 +198,11 @@ TEST_F(WindowDownload, SilentDeviceLeavesTimersPaintingAndCloseWorking) {
     int n_paints_at_close = -1;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (dlg.m_ctlStatusStep->text() != "Downloading flash loader...") return;
+        if (dlg.m_ctlStatusStep->text() != "Activating bootloader...") return;
         n_ticks++;
         dlg.update();
-        // Well inside the wait on the silent device: Close, as a user would.
-        if (n_ticks == 40) {
+        // Inside the reply wait: Close, as a user would.
+        if (n_ticks == 10) {
             n_paints_at_close = paints.n;
             button(dlg, 2)->click();
         }
@@ -214,13 +212,13 @@ TEST_F(WindowDownload, SilentDeviceLeavesTimersPaintingAndCloseWorking) {
     ticker.stop();
     dlg.removeEventFilter(&paints);
 
-    EXPECT_GE(n_ticks, 40) << "timers fire while the device is silent";
-    EXPECT_GT(n_paints_at_close, 20) << "the window repaints while the device is silent";
+    EXPECT_GE(n_ticks, 10) << "timers fire during the reply wait";
+    EXPECT_GE(n_paints_at_close, 5) << "the window repaints during the reply wait";
     ASSERT_EQ(closer.seen.size(), 2u);
     EXPECT_EQ(closer.seen[0].caption, "Warning");
     EXPECT_EQ(closer.seen[0].text.left(55), "Programming of the flash memory has not yet completed !");
     EXPECT_EQ(closer.seen[1].caption, "Error...");
-    EXPECT_EQ(closer.seen[1].text, "Download of Flashloader failed !");
+    EXPECT_EQ(closer.seen[1].text, "Activating bootloader failed !");
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(dlg.m_bAbort, 0);
 }

@@ -261,23 +261,24 @@ window_tests() {
     fail "window close: the interrupted download still wrote the signature"
   fi
 
-  # 3. A device that stops answering while the window waits for a reply: the
-  #    window handles its messages (the About box opens, the window repaints)
-  #    and Close asks the question.
+  # 3. A device that takes the erase request and then stays quiet for a
+  #    minute while the window waits for its reply: the window handles its
+  #    messages (the About box opens, the window repaints) and Close asks the
+  #    question.
   dir=$OUT/window-silent
   mkdir -p "$dir"
   rm -f "$WIN/com1.link"
-  start_line "$dir/devsim" "$SIM" --link "$WIN/com1.link" --silent-after 190 --verbose \
+  start_line "$dir/devsim" "$SIM" --link "$WIN/com1.link" --erase-ms 60000 --verbose \
     --report "$dir/report.json" || { fail "window silent: orvo-devsim gave no PORT line"; return; }
   sim=$line_pid
   start_loader "$dir"
   find_main || { fail "window silent: no main window"; stop_line "$sim"; return; }
   click_du 90 75 50 14
   for t in $(seq 1 600); do
-    [ "$(grep -c 'request ' "$dir/devsim.err" 2>/dev/null)" -ge 190 ] && break
+    grep -q 'request .*(erase_appl)' "$dir/devsim.err" 2>/dev/null && break
     sleep 0.1
   done
-  sleep 1.5
+  sleep 1
   # The part of the window the About box covers, left of the Close button
   # (whose look follows the activation).
   local before after
@@ -287,7 +288,7 @@ window_tests() {
     sleep 0.5
     after=$(region_hash 0 40 240 133)
     if [ "$before" = "$after" ]; then
-      pass "window silent device: the About box opens during the reply wait and the window repaints"
+      pass "window, device quiet while the window waits for its reply: the About box opens and the window repaints"
     else
       fail "window silent device: the window looks different after the About box closed"
     fi
@@ -299,7 +300,7 @@ window_tests() {
     shot "$warn" 09-warning-while-waiting
     press "$warn" n
     if wait_window_gone '^Warning$' 10 && xdotool search --onlyvisible --name "$MAIN_CAPTION" >/dev/null; then
-      pass "window silent device: Close asks \"Warning\"; No leaves the window open"
+      pass "window, device quiet while the window waits for its reply: Close asks \"Warning\"; No leaves the window open"
     else
       fail "window silent device: the window went after No"
     fi
