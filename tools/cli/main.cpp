@@ -483,6 +483,10 @@ int cmd_verify_dump(const Opts& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && !strcmp(argv[1], "--version")) {
+        printf("orvo-loader-cli %s\n", ORVO_VERSION);
+        return EXIT_OK;
+    }
     if (argc >= 2 &&
         (!strcmp(argv[1], "help") || !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"))) {
         fputs(k_usage, stdout);
