@@ -62,7 +62,8 @@ int32_t show_ready(DlWindow* p_win) {
 }
 
 int32_t show_progress(DlWindow* p_win, int32_t n_done, int32_t n_total) {
-    // Wider arithmetic only to rule out an overflow; the result is the same.
+    // done * 100 in 64 bits: a done above 21474836 would overflow 32 bits. For every
+    // count below that the truncated quotient equals the 32-bit one.
     int32_t percent =
         n_total == 0 ? 0 : static_cast<int32_t>(static_cast<int64_t>(n_done) * 100 / n_total);
     char text[64];
@@ -81,6 +82,22 @@ int32_t log_l_result(int32_t l_result) {
     return l_result;
 }
 
+typedef int (*tyDlWrite)(Rmc* p, uint32_t a_mem, const uint8_t* p_bytes, uint32_t n_bytes);
+
+// One write of a block loop, sent again up to the window's n_retries times while it
+// fails; each repetition logs one line. The last attempt's result code.
+static int32_t write_block(DlWindow* p_win, tyDlWrite do_write, Rmc* p_rmc, uint32_t a_mem,
+                           const uint8_t* p_bytes, uint32_t n_bytes) {
+    int32_t l_result = do_write(p_rmc, a_mem, p_bytes, n_bytes);
+    int32_t n_retries = p_win ? p_win->n_retries : 0;
+    for (int32_t i = 1; i <= n_retries && l_result != RMC_RES_OK; i++) {
+        Con_printf("repeating the write of %d bytes to address %08x after result %d (%d of %d)\n",
+                   static_cast<int>(n_bytes), a_mem, l_result, i, n_retries);
+        l_result = do_write(p_rmc, a_mem, p_bytes, n_bytes);
+    }
+    return l_result;
+}
+
 int32_t send_partition_with_do_write_xbram(DlWindow* p_win, int32_t n_done_before, int32_t n_total,
                                            Rmc* p_rmc, int32_t n_block, uint32_t a_mem,
                                            const uint8_t* p_bytes, uint32_t n_bytes) {
@@ -92,7 +109,7 @@ int32_t send_partition_with_do_write_xbram(DlWindow* p_win, int32_t n_done_befor
     int32_t l_result = RMC_RES_OK;
     while (n_left > 0 && l_result == RMC_RES_OK) {
         uint32_t l_block = n_left < static_cast<uint32_t>(n_block) ? n_left : n_block;
-        l_result = Rmc_do_write_xbram(p_rmc, a_mem, p_bytes + n_sent, l_block);
+        l_result = write_block(p_win, Rmc_do_write_xbram, p_rmc, a_mem, p_bytes + n_sent, l_block);
         if (l_result == RMC_RES_OK) {
             n_left -= l_block;
             n_sent += l_block;
@@ -147,7 +164,8 @@ int32_t send_vm_with_do_write_flash(DlWindow* p_win, Rmc* p_rmc, int32_t n_block
                 tail[a - a64] = p_vmem[a - a_start];
             p_block = tail.data();
         }
-        l_result = Rmc_do_write_flash(p_rmc, adr, p_block, static_cast<uint32_t>(n_block));
+        l_result = write_block(p_win, Rmc_do_write_flash, p_rmc, adr, p_block,
+                               static_cast<uint32_t>(n_block));
         if (l_result != RMC_RES_OK) CON_LOG("error", "writing to address %08x failed\n", adr);
         n_done += n_block;
         if (abort_is_set(p_win)) l_result = RMC_RES_ERR_ELSE;

@@ -69,6 +69,10 @@ struct DlWindow {
     tyDlWindow_cb_check_abort cb_check_abort;
     int32_t m_bBusy;  // 1 while a download runs (port open to last step); read by on_cancel
     int32_t m_bAbort; // set to 1 to interrupt; cleared when a download starts
+    // How often a failed RAM or flash write of the block loops is sent again (the
+    // command-line loader's --retries); 0, the window's value, keeps the procedure.
+    // Only writes repeat: the same bytes at the same address leave the same memory.
+    int32_t n_retries;
 };
 
 // Which step of a download failed. The command-line tool exits with fail + 2

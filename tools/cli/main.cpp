@@ -13,6 +13,7 @@
 #include "termwin.h"
 #include "uart.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -37,7 +38,8 @@ const char k_usage[] =
     "usage: orvo-loader-cli <command> [options]\n"
     "\n"
     "commands:\n"
-    "  download --port PORT [--log FILE] [--progress bar|plain|json|none] [--verbose]\n"
+    "  download --port PORT [--retries N] [--log FILE] [--progress bar|plain|json|none]\n"
+    "           [--verbose]\n"
     "      puts the built-in flash loader into the device's RAM, starts it, erases and\n"
     "      programs the application into flash and starts it\n"
     "  send-file --port PORT FILE [--jump ADDR] [--activate] [--log FILE] [--verbose]\n"
@@ -56,6 +58,7 @@ const char k_usage[] =
 
 // After the port names.
 const char k_usage_tail[] =
+    "--retries N sends a RAM or flash write that failed again, up to N times (default 0).\n"
     "--log FILE keeps every log line of the run; --verbose also shows them on stderr.\n"
     "--progress: a bar on a terminal, plain lines otherwise (the default 'bar'); 'json'\n"
     "writes one object a line on stdout: {\"step\":..,\"detail\":..,\"percent\":..}.\n"
@@ -67,8 +70,8 @@ const char k_usage_tail[] =
 
 // What a usage error shows below its reason.
 const char k_synopsis[] =
-    "usage: orvo-loader-cli download --port PORT [--log FILE] [--progress bar|plain|json|none]"
-    " [--verbose]\n"
+    "usage: orvo-loader-cli download --port PORT [--retries N] [--log FILE]"
+    " [--progress bar|plain|json|none] [--verbose]\n"
     "       orvo-loader-cli send-file --port PORT FILE [--jump ADDR] [--activate] [--log FILE]"
     " [--verbose]\n"
     "       orvo-loader-cli ports\n"
@@ -78,7 +81,7 @@ const char k_synopsis[] =
 // The options of one command line.
 struct Opts {
     std::string command;
-    std::string port, log, progress = "bar", jump, export_dir;
+    std::string port, log, progress = "bar", jump, export_dir, retries = "0";
     bool is_port = false, is_log = false, is_jump = false, is_export = false;
     bool is_verbose = false, is_activate = false, is_progress = false;
     std::vector<std::string> args; // operands
@@ -123,6 +126,7 @@ struct OptSpec {
 const OptSpec k_opts[] = {
     {"download", "--port", true},       {"download", "--log", true},
     {"download", "--progress", true},   {"download", "--verbose", false},
+    {"download", "--retries", true},
     {"send-file", "--port", true},      {"send-file", "--jump", true},
     {"send-file", "--activate", false}, {"send-file", "--log", true},
     {"send-file", "--verbose", false},  {"images", "--export", true},
@@ -138,6 +142,8 @@ void set_opt(Opts* p, const std::string& name, const std::string& value) {
     } else if (name == "--progress") {
         p->progress = value;
         p->is_progress = true;
+    } else if (name == "--retries") {
+        p->retries = value;
     } else if (name == "--verbose") {
         p->is_verbose = true;
     } else if (name == "--jump") {
@@ -366,6 +372,11 @@ int cmd_download(const Opts& o) {
         return usage_error("--progress takes bar, plain, json or none, not '%s'",
                            o.progress.c_str());
     }
+    char* p_end = nullptr;
+    long n_retries = strtol(o.retries.c_str(), &p_end, 10);
+    if (*p_end || o.retries.empty() || !isdigit(static_cast<unsigned char>(o.retries[0])) ||
+        n_retries > 100)
+        return usage_error("--retries takes a count from 0 to 100, not '%s'", o.retries.c_str());
     Cli cli;
     if (!open_log(&cli, o)) return EXIT_FAILED;
     Root* p_root = start(&cli);
@@ -380,6 +391,7 @@ int cmd_download(const Opts& o) {
         return EXIT_FAILED;
     }
     cli.p_term = p_term;
+    TermWin_get_p_win(p_term)->n_retries = static_cast<int32_t>(n_retries);
     TermWin_catch_interrupt(p_term);
     DlReport report{};
     on_download(TermWin_get_p_win(p_term), p_root, &report);
