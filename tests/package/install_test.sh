@@ -25,7 +25,7 @@ for program in orvo-loader-cli orvo-devsim; do
     [ "$version" = "$program $VERSION" ] ||
         fail "$program --version printed '$version', not '$program $VERSION'"
     page=$share/man/man1/$program.1.gz
-    [ -f "$page" ] || fail "no man page $page"
+    [ -f "$page" ] || fail "no man page $page (is help2man installed? ./run setup)"
     # The header carries the name and the version that help2man got from the program.
     header=$(zcat "$page" | grep -m1 '^\.TH') || fail "$page is no man page"
     case $header in
