@@ -2,12 +2,15 @@
 // lines on the terminal, the table at the end, the JSON report and the exit status.
 #include "gang_internal.h"
 
+#include "ports.h"
 #include "termwin.h"
+#include "uart.h"
 #include "termwin_platform.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 using Json = nlohmann::json;
@@ -34,8 +37,10 @@ static std::string iso_time(double t_wall) {
 }
 
 std::string Gang_log_name(const std::string& log, const std::string& port) {
-    size_t slash = port.find_last_of("/\\");
-    return log + "." + (slash == std::string::npos ? port : port.substr(slash + 1));
+    std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    for (char& c : name)
+        if (c == '/' || c == '\\') c = '-';
+    return log + "." + name;
 }
 
 bool Gang_read_ports_file(const std::string& path, std::vector<std::string>* p_ports,
@@ -55,7 +60,38 @@ bool Gang_read_ports_file(const std::string& path, std::vector<std::string>* p_p
     return true;
 }
 
+bool Gang_check_ports(const std::vector<std::string>& given, std::vector<std::string>* p_ports,
+                      std::string* p_error) {
+    std::vector<std::string> devices;
+    for (const std::string& name : given) {
+        std::string port = Ports_normalize_name(name);
+        char path[512];
+        std::error_code ec;
+        if (!Uart_get_device_path(port.c_str(), path, sizeof path) ||
+            !std::filesystem::exists(path, ec)) {
+            *p_error = "the port " + name + " does not exist ('orvo-loader-cli ports' lists them)";
+            return false;
+        }
+        std::string device = std::filesystem::canonical(path, ec).string();
+        if (ec) device = path;
+        for (size_t i = 0; i < devices.size(); i++) {
+            if (devices[i] == device) {
+                *p_error = "the port " + name + " is given twice (as " + (*p_ports)[i] + ")";
+                return false;
+            }
+        }
+        devices.push_back(device);
+        p_ports->push_back(port);
+    }
+    if (p_ports->empty()) {
+        *p_error = "no port given";
+        return false;
+    }
+    return true;
+}
+
 void Gang_begin(GangRun* p, const GangCfg& cfg) {
+    Gang_now(); // the gang's time starts here
     p->p_cfg = &cfg;
     p->ports.clear();
     for (const std::string& port : cfg.ports) {
@@ -69,19 +105,36 @@ void Gang_begin(GangRun* p, const GangCfg& cfg) {
         p->progress = TERM_PROGRESS_PLAIN;
     p->n_drawn = 0;
     p->t_drawn = -1;
+    p->is_asking = false;
 }
 
 // Takes back the lines drawn last, so that a note or the table can be written in their place.
 static void undraw(GangRun* p) {
     if (p->n_drawn == 0) return;
-    fprintf(stderr, "\033[%dA\033[J", p->n_drawn);
+    fprintf(stderr, "\r\033[%dA\033[J", p->n_drawn);
     p->n_drawn = 0;
 }
 
 void Gang_note(GangRun* p, const std::string& line) {
+    if (p->is_asking) fputs("\n", stderr); // the question's line stays
     undraw(p);
     fprintf(stderr, "%s\n", line.c_str());
     fflush(stderr);
+    Gang_draw(p, true);
+}
+
+void Gang_ask(GangRun* p, const std::string& question) {
+    // Ctrl-C makes the terminal drop output still queued, so what was drawn last may be
+    // incomplete: the question goes below it, and the drawing starts afresh after the answer.
+    // The answer typed ends the question's line; the terminal echoes it.
+    p->n_drawn = 0;
+    fprintf(stderr, "\r\n%s ", question.c_str());
+    fflush(stderr);
+    p->is_asking = true;
+}
+
+void Gang_answered(GangRun* p) {
+    p->is_asking = false;
     Gang_draw(p, true);
 }
 
@@ -105,9 +158,9 @@ void Gang_on_line(GangRun* p, size_t i, const std::string& line, bool is_stderr)
     if (is_stderr) {
         // The child's hints (a busy port's holder, a silent device) belong to its failure.
         if (line.empty()) return;
+        // Shown with the table when the port failed, not in between the other ports' lines.
         g.err.push_back(line);
         if (g.err.size() > 4) g.err.erase(g.err.begin());
-        if (p->progress == TERM_PROGRESS_PLAIN) Gang_note(p, g.port + ": " + line);
         return;
     }
     Json e = Json::parse(line, nullptr, false);
@@ -198,7 +251,7 @@ static std::string port_line(const GangPort& g, size_t w_port, int columns) {
 }
 
 void Gang_draw(GangRun* p, bool is_forced) {
-    if (p->progress != TERM_PROGRESS_BAR) return;
+    if (p->progress != TERM_PROGRESS_BAR || p->is_asking) return;
     double now = Gang_now();
     if (!is_forced && p->t_drawn >= 0 && now - p->t_drawn < 0.1) return;
     p->t_drawn = now;

@@ -22,8 +22,14 @@ struct GangCfg {
 // given) that failed.
 int Gang_run(const GangCfg& cfg);
 
-// The name of a port's log file: FILE.<the port's last path part>.
+// The name of a port's log file: FILE.<the port without /dev/, '/' made '-'>, e.g. FILE.ttyUSB0.
 std::string Gang_log_name(const std::string& log, const std::string& port);
+
+// Checks the ports given: each exists, none twice (also not under two names, such as COM1 and
+// the device it points to). Fills *p_ports with them as Uart_open takes them; false with
+// *p_error set for the first bad one.
+bool Gang_check_ports(const std::vector<std::string>& given, std::vector<std::string>* p_ports,
+                      std::string* p_error);
 
 // Reads a ports file: one port a line; blank lines and lines starting with '#' are skipped,
 // blanks around a name are dropped. false with *p_error set when it cannot be read.

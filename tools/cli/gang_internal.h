@@ -34,6 +34,7 @@ struct GangRun {
     int32_t progress; // the parent's display (a bar off a terminal became plain)
     int n_drawn;      // lines of the last drawing
     double t_drawn;
+    bool is_asking;   // a question waits for its answer: no drawing meanwhile
 };
 
 // Seconds since the gang started (monotonic), and since the epoch.
@@ -49,5 +50,8 @@ void Gang_on_exit(GangRun* p, size_t i, int exit_status);
 void Gang_draw(GangRun* p, bool is_forced);
 // A line of the parent's own on stderr, without breaking the drawing.
 void Gang_note(GangRun* p, const std::string& line);
+// Asks a yes/no question on the terminal (the drawing pauses until Gang_answered).
+void Gang_ask(GangRun* p, const std::string& question);
+void Gang_answered(GangRun* p);
 // The table, the report and the summary result; the exit status of the whole run.
 int Gang_finish(GangRun* p);

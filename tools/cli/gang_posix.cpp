@@ -185,13 +185,17 @@ int Gang_run(const GangCfg& cfg) {
         if (is_asking && !fds.empty() && fds.back().fd == 0 && fds.back().revents) {
             char ch = 0;
             ssize_t n = read(0, &ch, 1);
-            if (n <= 0 || (ch != '\n' && ch != '\r' && ch != ' ')) {
+            if (n <= 0 || (ch != '\r' && ch != ' ')) {
                 is_asking = false;
-                if (n == 1 && (ch == 'y' || ch == 'Y')) {
-                    Gang_note(&run, "interrupting all downloads at their next block");
+                Gang_answered(&run);
+                if (ch == 'y' || ch == 'Y') {
+                    Gang_note(&run, "interrupting all downloads after their next block");
                     signal_all(children, SIGINT);
                 } else {
                     Gang_note(&run, "the downloads go on");
+                }
+                // The rest of the typed line is no answer to anything.
+                while (n == 1 && ch != '\n' && read(0, &ch, 1) == 1) {
                 }
             }
         }
@@ -199,12 +203,13 @@ int Gang_run(const GangCfg& cfg) {
             n_int_seen = s_n_int;
             if (is_asking || !is_asking_possible) {
                 // A second Ctrl-C answers yes, and off a terminal there is nobody to ask.
+                if (is_asking) Gang_answered(&run);
                 is_asking = false;
                 signal_all(children, SIGINT);
             } else {
                 is_asking = true;
-                Gang_note(&run, "Programming of the flash memory has not yet completed on all "
-                                "ports. Interrupt all downloads ? (y/n)");
+                Gang_ask(&run, "Programming of the flash memory has not yet completed. Do you "
+                               "want to interrupt programming on all ports ? (y/n)");
             }
         }
         if (s_sig_stop) {
