@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-using Json = nlohmann::json;
+using Json = nlohmann::ordered_json;
 
 double Gang_now(void) {
     static const auto t0 = std::chrono::steady_clock::now();

@@ -23,7 +23,7 @@ struct GangPort {
     int exit_status = 0;
     double seconds = 0;
     std::string failed_step;
-    nlohmann::json images = nlohmann::json::array();
+    nlohmann::ordered_json images = nlohmann::ordered_json::array();
     std::string box;              // the last error box of the child
     std::vector<std::string> err; // the child's own stderr lines (hints), the last few
 };
