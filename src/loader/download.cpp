@@ -18,6 +18,17 @@ static const char* const k_port_names[] = {"COM1", "COM2", "COM3", "COM4",
 
 static const char k_caption_error[] = "Error...";
 
+// Indexed by DlFail.
+static const char* const k_step_ids[] = {nullptr,        "port",      "activate",    "load_loader",
+                                         "start_loader", "erase",     "blank_check", "program",
+                                         "signature",    "start_appl"};
+
+const char* dl_step_id(int32_t fail) {
+    if (fail < 0 || fail >= static_cast<int32_t>(sizeof k_step_ids / sizeof *k_step_ids))
+        return nullptr;
+    return k_step_ids[fail];
+}
+
 const char* dl_port_name(int32_t index) {
     if (index < 0 || index >= static_cast<int32_t>(sizeof k_port_names / sizeof *k_port_names))
         return nullptr;
@@ -40,6 +51,10 @@ static int abort_is_set(DlWindow* p_win) {
     if (!p_win) return 0;
     if (p_win->cb_check_abort) p_win->cb_check_abort(p_win->p_user);
     return p_win->m_bAbort != 0;
+}
+
+static void bytes_done(DlWindow* p_win, int32_t n_done, int32_t n_total) {
+    if (p_win && p_win->cb_bytes_done) p_win->cb_bytes_done(p_win->p_user, n_done, n_total);
 }
 
 // The settle pause lets the device start up; it dispatches no window messages.
@@ -114,6 +129,7 @@ int32_t send_partition_with_do_write_xbram(DlWindow* p_win, int32_t n_done_befor
             n_left -= l_block;
             n_sent += l_block;
             a_mem += l_block;
+            bytes_done(p_win, n_done_before + static_cast<int32_t>(n_sent), n_total);
             if (abort_is_set(p_win)) l_result = RMC_RES_ERR_ELSE;
         }
         show_progress(p_win, n_done_before + static_cast<int32_t>(n_sent), n_total);
@@ -168,6 +184,7 @@ int32_t send_vm_with_do_write_flash(DlWindow* p_win, Rmc* p_rmc, int32_t n_block
                                static_cast<uint32_t>(n_block));
         if (l_result != RMC_RES_OK) CON_LOG("error", "writing to address %08x failed\n", adr);
         n_done += n_block;
+        if (l_result == RMC_RES_OK) bytes_done(p_win, n_done, n_total);
         if (abort_is_set(p_win)) l_result = RMC_RES_ERR_ELSE;
     }
     Con_printf("download took %dms\n", static_cast<int>(Csp_get_tick_count() - t_start));
@@ -183,8 +200,11 @@ struct DlRun {
 
 // Starts a guarded step: false when an earlier step failed, else logs the
 // step and shows it with an empty detail line.
-static bool step_begin(DlRun* p_run, const char* p_log, const char* p_step, int32_t percent) {
+static bool step_begin(DlRun* p_run, int32_t step, const char* p_log, const char* p_step,
+                       int32_t percent) {
     if (p_run->l_result != RMC_RES_OK) return false;
+    if (p_run->p_win->cb_step_begin)
+        p_run->p_win->cb_step_begin(p_run->p_win->p_user, dl_step_id(step));
     Con_print(p_log);
     show_status(p_run->p_win, p_step, "", percent);
     return true;
@@ -218,25 +238,29 @@ int32_t on_download(DlWindow* p_win, Root* p_root, DlReport* p_report) {
         Rmc* p_rmc = Root_get_p_rmc(p_root);
         set_reply_timeout(p_rmc, DL_TIMEOUT_BOOTLOADER_MS);
 
-        if (step_begin(&run, "Activating bootloader\n", "Activating bootloader...", 0))
+        if (step_begin(&run, DL_FAIL_ACTIVATE, "Activating bootloader\n",
+                       "Activating bootloader...", 0))
             step_end(&run, Rmc_do_activate_bootloader(p_rmc), "Activating bootloader failed !",
                      DL_FAIL_ACTIVATE);
         settle(DL_SETTLE_MS);
-        if (step_begin(&run, "Download flash loader\n", "Downloading flash loader...", 0))
+        if (step_begin(&run, DL_FAIL_LOADER_DOWNLOAD, "Download flash loader\n",
+                       "Downloading flash loader...", 0))
             step_end(&run,
                      send_set_with_do_write_xbram(p_win, p_rmc, Root_get_n_block(p_root),
                                                   Root_get_p_set_loader(p_root)),
                      "Download of Flashloader failed !", DL_FAIL_LOADER_DOWNLOAD);
-        if (step_begin(&run, "Start flash loader\n", "Starting flash loader...", 25))
+        if (step_begin(&run, DL_FAIL_LOADER_START, "Start flash loader\n",
+                       "Starting flash loader...", 25))
             step_end(&run, Rmc_do_jump(p_rmc, DL_A_FLASH_LOADER), "Starting Flashloader failed !",
                      DL_FAIL_LOADER_START);
         settle(DL_SETTLE_MS);
         set_reply_timeout(p_rmc, DL_TIMEOUT_FLASH_LOADER_MS);
 
-        if (step_begin(&run, "Erasing application sectors\n", "Erasing application sectors...", 50))
+        if (step_begin(&run, DL_FAIL_ERASE, "Erasing application sectors\n",
+                       "Erasing application sectors...", 50))
             step_end(&run, Rmc_do_erase_appl(p_rmc), "Erasing application sectors failed !",
                      DL_FAIL_ERASE);
-        if (step_begin(&run, "Blank checking application sectors\n",
+        if (step_begin(&run, DL_FAIL_BLANK_CHECK, "Blank checking application sectors\n",
                        "Blank checking application sectors...", 75)) {
             step_end(&run, Rmc_do_blank_check_appl(p_rmc),
                      "Blank checking application sectors failed !", DL_FAIL_BLANK_CHECK);
@@ -245,7 +269,8 @@ int32_t on_download(DlWindow* p_win, Root* p_root, DlReport* p_report) {
         set_reply_timeout(p_rmc, DL_TIMEOUT_FLASH_LOADER_MS);
 
         UvMem* p_vm = nullptr;
-        if (step_begin(&run, "Programming application\n", "Programming application...", 0)) {
+        if (step_begin(&run, DL_FAIL_PROGRAM, "Programming application\n",
+                       "Programming application...", 0)) {
             p_vm = Root_get_p_vm(p_root);
             // The device's signature stays erased until every other block is in.
             UvMem_write_byte(p_vm, DL_A_SIGNATURE, DL_ERASED);
@@ -254,13 +279,14 @@ int32_t on_download(DlWindow* p_win, Root* p_root, DlReport* p_report) {
             UvMem_write_byte(p_vm, DL_A_SIGNATURE, DL_SIGNATURE_VALID);
             step_end(&run, l_result, "Programming application failed !", DL_FAIL_PROGRAM);
         }
-        if (step_begin(&run, "Updating application signature\n",
+        if (step_begin(&run, DL_FAIL_SIGNATURE, "Updating application signature\n",
                        "Updating application signature...", 0)) {
             uint8_t signature = UvMem_read_byte(p_vm, DL_A_SIGNATURE);
             step_end(&run, Rmc_do_write_flash(p_rmc, DL_A_SIGNATURE, &signature, 1),
                      "Updating application signature !", DL_FAIL_SIGNATURE);
         }
-        if (step_begin(&run, "Starting application\n", "Starting application...", 0))
+        if (step_begin(&run, DL_FAIL_APPL_START, "Starting application\n",
+                       "Starting application...", 0))
             step_end(&run, Rmc_do_start_appl(p_rmc), "Starting application failed !",
                      DL_FAIL_APPL_START);
         p_win->m_bBusy = 0;

@@ -47,6 +47,8 @@ typedef int32_t (*tyDlWindow_cb_message_box)(void* p_user, const char* p_text,
                                              const char* p_caption, uint32_t type);
 typedef const char* (*tyDlWindow_cb_get_port)(void* p_user);
 typedef void (*tyDlWindow_cb_check_abort)(void* p_user);
+typedef void (*tyDlWindow_cb_step_begin)(void* p_user, const char* p_id);
+typedef void (*tyDlWindow_cb_bytes_done)(void* p_user, int32_t n_done, int32_t n_total);
 
 // What the procedure needs of its window. The owner fills it in (zero what it
 // does not have) and keeps it alive across on_download; every callback gets
@@ -67,6 +69,13 @@ struct DlWindow {
     // window without a message queue (the terminal) can ask the interruption
     // question there (on_cancel) and set m_bAbort. Optional.
     tyDlWindow_cb_check_abort cb_check_abort;
+    // Hooks for a window that reports more than the display shows (the
+    // command-line tool's events); the window leaves them null. A step
+    // begins, with its stable id (dl_step_id).
+    tyDlWindow_cb_step_begin cb_step_begin;
+    // A block loop wrote a block: the bytes of the step done so far and its
+    // total, after every successful write.
+    tyDlWindow_cb_bytes_done cb_bytes_done;
     int32_t m_bBusy;  // 1 while a download runs (port open to last step); read by on_cancel
     int32_t m_bAbort; // set to 1 to interrupt; cleared when a download starts
     // How often a failed RAM or flash write of the block loops is sent again (the
@@ -96,6 +105,11 @@ struct DlReport {
     int32_t l_result;   // its RMC result code (0 for success and for the port)
     int32_t is_aborted; // 1 when the failing block loop stopped for m_bAbort
 };
+
+// The stable id of the step a DlFail names: "activate", "load_loader",
+// "start_loader", "erase", "blank_check", "program", "signature",
+// "start_appl"; "port" for DL_FAIL_PORT; null for DL_OK and unknown values.
+const char* dl_step_id(int32_t fail);
 
 // The port name table of the window's port choice: "COM1".."COM8" for the
 // indices 0..7; null for any other index.

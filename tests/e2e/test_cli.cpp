@@ -9,6 +9,7 @@
 #include "uvmem.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -30,6 +32,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Json = nlohmann::json;
 
 std::string cli_path() {
     return std::string(ORVO_BINARY_DIR) + "/tools/cli/orvo-loader-cli";
@@ -63,6 +66,15 @@ std::string last_line(const std::string& text) {
         s.pop_back();
     size_t i = s.rfind('\n');
     return i == std::string::npos ? s : s.substr(i + 1);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t b = 0;
+    for (size_t e = text.find('\n'); e != std::string::npos; b = e + 1, e = text.find('\n', b))
+        lines.push_back(text.substr(b, e - b));
+    if (b < text.size()) lines.push_back(text.substr(b));
+    return lines;
 }
 
 // The value after "key": in the report, up to the next comma, brace or line end.
@@ -118,8 +130,9 @@ class CliProcess {
   public:
     // uid >= 0 runs it as that user (the test then runs as root).
     // env adds NAME=VALUE entries to the program's environment.
+    // is_stdin_terminal puts stdin on a pseudo-terminal, as a person at a terminal has it.
     explicit CliProcess(const std::vector<std::string>& args, int uid = -1,
-                        const std::vector<std::string>& env = {}) {
+                        const std::vector<std::string>& env = {}, bool is_stdin_terminal = false) {
         std::vector<std::string> argv_s{cli_path()};
         argv_s.insert(argv_s.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -129,6 +142,14 @@ class CliProcess {
         int in[2], out[2], err[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
             return;
+        if (is_stdin_terminal) {
+            ::close(in[0]);
+            ::close(in[1]);
+            in[1] = pty_.master_fd();
+            in[0] = pty_.open_slave();
+            if (in[0] < 0) return;
+            fcntl(in[0], F_SETFL, fcntl(in[0], F_GETFL) & ~O_NONBLOCK);
+        }
         pid_ = fork();
         if (pid_ == 0) {
             dup2(in[0], 0);
@@ -145,7 +166,8 @@ class CliProcess {
         ::close(in[0]);
         ::close(out[1]);
         ::close(err[1]);
-        fd_in_ = in[1];
+        fd_in_ = is_stdin_terminal ? -1 : in[1];
+        is_stdin_terminal_ = is_stdin_terminal;
         fd_out_ = out[0];
         fd_err_ = err[0];
     }
@@ -163,9 +185,14 @@ class CliProcess {
     const std::string& err() const { return err_; }
     void signal(int sig) { kill(pid_, sig); }
     void write_stdin(const std::string& s) {
-        if (fd_in_ >= 0 && ::write(fd_in_, s.data(), s.size()) < 0) close_stdin();
+        if (is_stdin_terminal_) {
+            pty_.write(s.data(), s.size());
+        } else if (fd_in_ >= 0 && ::write(fd_in_, s.data(), s.size()) < 0) {
+            close_stdin();
+        }
     }
     void close_stdin() {
+        if (is_stdin_terminal_) pty_.close_master();
         if (fd_in_ >= 0) ::close(fd_in_);
         fd_in_ = -1;
     }
@@ -176,6 +203,16 @@ class CliProcess {
         while (err_.find(text) == std::string::npos) {
             if (Clock::now() >= deadline || !read_some(10))
                 return err_.find(text) != std::string::npos;
+        }
+        return true;
+    }
+
+    // Reads output until stdout holds text or t_ms passed. Whether it came.
+    bool wait_for_out(const std::string& text, int t_ms) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(t_ms);
+        while (out_.find(text) == std::string::npos) {
+            if (Clock::now() >= deadline || !read_some(10))
+                return out_.find(text) != std::string::npos;
         }
         return true;
     }
@@ -227,6 +264,8 @@ class CliProcess {
         return true;
     }
 
+    PtyPair pty_; // the terminal of stdin, when asked for
+    bool is_stdin_terminal_ = false;
     pid_t pid_ = -1;
     bool is_reaped_ = false;
     int fd_in_ = -1, fd_out_ = -1, fd_err_ = -1;
@@ -272,6 +311,10 @@ const char* const k_steps[] = {
     "Starting application...",
 };
 
+// The ids of the steps, as the JSON events and the log's result line name them.
+const char* const k_step_ids[] = {"activate",    "load_loader", "start_loader", "erase",
+                                  "blank_check", "program",     "signature",    "start_appl"};
+
 class CliE2e : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -299,8 +342,20 @@ TEST_F(CliE2e, FullDownloadPutsTheApplicationIntoFlashSignatureLast) {
         EXPECT_NE(i, std::string::npos) << step;
         if (i != std::string::npos) at = i;
     }
-    // The flash loader's RAM writes end at 100 %.
-    EXPECT_NE(r.err.find("45397 of 45397 (100 %)"), std::string::npos) << r.err;
+    // The block loops end at 100 %, each step has its line with its time, and the summary
+    // comes before the box.
+    EXPECT_NE(r.err.find("  [100 %] 45397 of 45397 bytes, "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("  [100 %] " + std::to_string(expected().n_blocks * 256) + " of "),
+              std::string::npos)
+        << r.err;
+    for (const char* step : k_steps) {
+        char done[64];
+        snprintf(done, sizeof done, "%-38s ok ", step);
+        EXPECT_NE(r.err.find(done), std::string::npos) << step;
+    }
+    EXPECT_NE(r.err.find(std::to_string(expected().n_blocks * 256) + " bytes programmed in "),
+              std::string::npos)
+        << r.err;
 
     std::vector<uint8_t> flash = sim.flash();
     ASSERT_EQ(flash.size(), expected().flash.size());
@@ -317,9 +372,25 @@ TEST_F(CliE2e, FullDownloadPutsTheApplicationIntoFlashSignatureLast) {
     EXPECT_EQ(json_value(report, "signature_last"), "true") << report;
     EXPECT_EQ(json_value(report, "app_started"), "true") << report;
 
-    // The log file keeps the whole run, far more than the terminal's 200 lines.
+    // The log file keeps the whole run, far more than the terminal's 200 lines, every line
+    // with its time since the start, the result last.
     std::string text = read_text(log);
-    EXPECT_EQ(text.rfind("stdout is now connected to this virtual screen\n", 0), 0u);
+    std::vector<std::string> lines = lines_of(text);
+    ASSERT_FALSE(lines.empty());
+    long t_before = 0;
+    for (const std::string& l : lines) {
+        long t_ms = -1;
+        int n = 0;
+        ASSERT_EQ(sscanf(l.c_str(), "%ld ms  %n", &t_ms, &n), 1) << l;
+        ASSERT_EQ(l.compare(static_cast<size_t>(n) - 2, 2, "  "), 0) << l;
+        EXPECT_GE(t_ms, t_before) << l;
+        t_before = t_ms;
+    }
+    EXPECT_NE(lines.front().find("ms  stdout is now connected to this virtual screen"),
+              std::string::npos);
+    EXPECT_NE(lines.back().find("ms  result: ok, exit status 0, "), std::string::npos)
+        << lines.back();
+    EXPECT_NE(text.find("ms  Ok: Application successfully downloaded !\n"), std::string::npos);
     EXPECT_EQ(count_of(text, "writing 256 bytes to address "), expected().n_blocks);
     EXPECT_NE(text.find("download took "), std::string::npos);
     EXPECT_EQ(text.find("l_result"), std::string::npos);
@@ -336,29 +407,71 @@ TEST_F(CliE2e, FullDownloadPutsTheApplicationIntoFlashSignatureLast) {
     EXPECT_NE(bad.out.find("0x00080010"), std::string::npos) << bad.out;
 }
 
-TEST_F(CliE2e, JsonProgressIsOneObjectALineEndingReady) {
+// Each JSON line is one event object with "event" and "t"; the steps come in order with their
+// ids and texts, progress in bytes, and the result last.
+TEST_F(CliE2e, JsonEventsFollowTheirSchemaWithTheResultLast) {
     DevSimProcess sim;
     ASSERT_TRUE(sim.ok());
-    CliRun r = run_cli({"download", "--port", sim.port(), "--progress", "json"});
+    CliRun r = run_cli({"download", "--port", sim.port(), "--progress", "json", "--verbose"});
     sim.stop();
     EXPECT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> lines;
-    size_t b = 0;
-    for (size_t e = r.out.find('\n'); e != std::string::npos; b = e + 1, e = r.out.find('\n', b))
-        lines.push_back(r.out.substr(b, e - b));
-    ASSERT_GT(lines.size(), 10u);
-    for (const std::string& l : lines) {
-        ASSERT_TRUE(l.front() == '{' && l.back() == '}') << l;
-        EXPECT_NE(l.find("\"step\":"), std::string::npos) << l;
-        EXPECT_NE(l.find("\"detail\":"), std::string::npos) << l;
-        EXPECT_NE(l.find("\"percent\":"), std::string::npos) << l;
+    std::vector<Json> events;
+    for (const std::string& l : lines_of(r.out)) {
+        Json e = Json::parse(l, nullptr, false);
+        ASSERT_TRUE(e.is_object()) << l;
+        ASSERT_TRUE(e["event"].is_string()) << l;
+        ASSERT_TRUE(e["t"].is_number()) << l;
+        events.push_back(e);
     }
-    EXPECT_NE(r.out.find("{\"step\":\"Programming application...\",\"detail\":\"\",\"percent\":0}"),
-              std::string::npos);
-    EXPECT_NE(r.out.find("\"caption\":\"Ok\",\"text\":\"Application successfully downloaded !\""),
-              std::string::npos);
-    EXPECT_NE(r.out.find("{\"step\":\"ready\",\"detail\":\"ready\",\"percent\":0}"),
-              std::string::npos);
+    ASSERT_GT(events.size(), 10u);
+    EXPECT_EQ(events.front()["event"], "start");
+    EXPECT_EQ(events.front()["port"], sim.port());
+    ASSERT_EQ(events.front()["images"].size(), 2u);
+    for (const Json& im : events.front()["images"]) {
+        EXPECT_EQ(im["source"], "built-in");
+        EXPECT_TRUE(im["size"].is_number_integer() && im["blocks"].is_number_integer());
+        EXPECT_EQ(im["crc32"].get<std::string>().size(), 8u);
+    }
+    EXPECT_EQ(events.front()["images"][0]["size"], 45397);
+    EXPECT_EQ(events.front()["images"][1]["blocks"], expected().n_blocks);
+
+    std::vector<std::string> ids;
+    std::map<std::string, Json> last_progress;
+    int n_log = 0;
+    double t_before = 0;
+    for (const Json& e : events) {
+        EXPECT_GE(e["t"].get<double>(), t_before);
+        t_before = e["t"].get<double>();
+        if (e["event"] == "step") {
+            ids.push_back(e["step"]);
+            EXPECT_EQ(e["text"], k_steps[ids.size() - 1]);
+        } else if (e["event"] == "progress") {
+            EXPECT_EQ(e["step"], ids.back());
+            EXPECT_TRUE(e["done"].is_number_integer() && e["total"].is_number_integer());
+            EXPECT_EQ(e["percent"], e["done"].get<int64_t>() * 100 / e["total"].get<int64_t>());
+            last_progress[e["step"]] = e;
+        } else if (e["event"] == "log") {
+            EXPECT_TRUE(e["text"].is_string());
+            n_log++;
+        }
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"activate", "load_loader", "start_loader", "erase",
+                                             "blank_check", "program", "signature", "start_appl"}));
+    ASSERT_EQ(last_progress.size(), 2u);
+    EXPECT_EQ(last_progress["load_loader"]["done"], 45397);
+    EXPECT_EQ(last_progress["program"]["done"], expected().n_blocks * 256);
+    EXPECT_EQ(last_progress["program"]["percent"], 100);
+    EXPECT_GT(n_log, expected().n_blocks); // --verbose: every log line
+    const Json& box = events[events.size() - 2];
+    EXPECT_EQ(box["event"], "box");
+    EXPECT_EQ(box["caption"], "Ok");
+    EXPECT_EQ(box["text"], "Application successfully downloaded !");
+    const Json& result = events.back();
+    EXPECT_EQ(result["event"], "result");
+    EXPECT_EQ(result["ok"], true);
+    EXPECT_EQ(result["exit"], 0);
+    EXPECT_TRUE(result["seconds"].is_number());
+    EXPECT_TRUE(result["failed_step"].is_null());
 }
 
 // One way to make a step fail: the simulator's fault, the step and what it must show.
@@ -450,7 +563,23 @@ TEST_P(CliStepFault, FailingStepGivesItsBoxLogAndExitStatus) {
     for (size_t k = c.i_step + 1; k < std::size(k_steps); k++)
         EXPECT_EQ(r.err.find(k_steps[k]), std::string::npos) << k_steps[k] << "\n" << r.err;
     EXPECT_EQ(r.err.find("Ok:"), std::string::npos);
-    EXPECT_EQ(last_line(r.err), "ready") << r.err;
+    EXPECT_NE(r.err.find(std::string(k_steps[c.i_step]) + " "), std::string::npos);
+    EXPECT_NE(r.err.find(" failed after "), std::string::npos) << r.err;
+    // What the device is left with comes last.
+    EXPECT_EQ(last_line(r.err).rfind("device: ", 0), 0u) << r.err;
+    EXPECT_EQ(last_line(r.err).find("flash has not been touched") != std::string::npos,
+              c.i_step <= 2)
+        << r.err;
+    // A device that never answered gets the hint to check power, cable and port.
+    bool is_silent_at_start = c.i_step == 0 && c.l_result == RMC_RES_ERR_REC;
+    EXPECT_EQ(r.err.find("hint: no answer from the device: check its power, the cable, and that " +
+                         sim.port() + " is its port\n") != std::string::npos,
+              is_silent_at_start)
+        << r.err;
+    // A silent device is shown waiting.
+    if (c.l_result == RMC_RES_ERR_REC) {
+        EXPECT_NE(r.err.find("  no answer from the device for 2 s\n"), std::string::npos) << r.err;
+    }
 
     char l_result[64];
     snprintf(l_result, sizeof l_result, "l_result =  %d (%s)\n", c.l_result,
@@ -461,6 +590,13 @@ TEST_P(CliStepFault, FailingStepGivesItsBoxLogAndExitStatus) {
     if (c.i_step == 5) {
         EXPECT_NE(text.find("writing to address "), std::string::npos);
     }
+    EXPECT_NE(
+        last_line(text).find("ms  result: failed, exit status " + std::to_string(c.status) + ", "),
+        std::string::npos)
+        << last_line(text);
+    EXPECT_NE(last_line(text).find(std::string(", step ") + k_step_ids[c.i_step]),
+              std::string::npos)
+        << last_line(text);
 
     std::vector<uint8_t> flash = sim.flash();
     ASSERT_EQ(flash.size(), expected().flash.size());
@@ -473,8 +609,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, CliStepFault, ::testing::ValuesIn(step_faults())
                              return std::string(info.param.p_name);
                          });
 
-// Ctrl-C during programming, then the answer: y stops after the block being written, n goes
-// on, a second Ctrl-C means yes.
+// Ctrl-C on a terminal during programming, then the answer: y stops after the block being
+// written, n goes on, a second Ctrl-C means yes.
 struct Interruption {
     const char* p_name;
     const char* p_answer; // written to stdin after Ctrl-C; null: stdin ends instead
@@ -498,7 +634,8 @@ TEST_P(CliInterruption, CtrlCDuringProgrammingAsksAndActsOnTheAnswer) {
     // --verbose puts the log lines among the terminal's, so the blocks written after the
     // question show.
     CliProcess p(
-        {"download", "--port", sim.port(), "--progress", "plain", "--log", log, "--verbose"});
+        {"download", "--port", sim.port(), "--progress", "plain", "--log", log, "--verbose"}, -1,
+        {}, true);
     ASSERT_TRUE(p.ok());
     ASSERT_TRUE(p.wait_for_err("Programming application...", 20000)) << p.err();
     p.signal(SIGINT);
@@ -518,9 +655,12 @@ TEST_P(CliInterruption, CtrlCDuringProgrammingAsksAndActsOnTheAnswer) {
                            "!\n\nDo you want to interrupt programming ?\n"),
               std::string::npos)
         << p.err();
-    // "ready" comes before the success box, after a failure's box.
+    // The success box comes last; after an interruption what the device is left with.
     EXPECT_EQ(last_line(p.err()),
-              c.status == 0 ? "Ok: Application successfully downloaded !" : "ready")
+              c.status == 0 ? "Ok: Application successfully downloaded !"
+                            : "device: the application in flash is erased or incomplete and has "
+                              "no valid signature, so the device will not start it; run the "
+                              "download again")
         << p.err();
     std::string text = read_text(log);
     size_t i_prompt = p.err().find("[c]? ");
@@ -552,6 +692,81 @@ INSTANTIATE_TEST_SUITE_P(Answers, CliInterruption,
                          [](const ::testing::TestParamInfo<Interruption>& info) {
                              return std::string(info.param.p_name);
                          });
+
+// Signals as scripts send them, stdin not a terminal: the download stops at the next block
+// boundary without a question, closes the port and ends with the result event; a second signal
+// while the device keeps silent quits at once, still with the result last.
+struct SignalCase {
+    const char* p_name;
+    int sig;
+    const char* p_sig_name;
+    std::vector<std::string> sim_args;
+    int n_signals;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.p_name;
+}
+
+class CliSignal : public CliE2e, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CliSignal, SignalStopsAtABlockBoundaryWithTheResultLast) {
+    const SignalCase& c = GetParam();
+    TempDir tmp;
+    DevSimProcess sim(c.sim_args);
+    ASSERT_TRUE(sim.ok());
+    std::string log = tmp / "run.log";
+    CliProcess p({"download", "--port", sim.port(), "--progress", "json", "--log", log});
+    ASSERT_TRUE(p.ok());
+    ASSERT_TRUE(p.wait_for_out("\"step\":\"program\"", 20000)) << p.err();
+    p.signal(c.sig);
+    if (c.n_signals == 2) {
+        ASSERT_TRUE(p.wait_for_err("the download stops after the next block", 5000)) << p.err();
+        p.signal(c.sig);
+    }
+    int status = p.wait(30000);
+    sim.stop();
+    EXPECT_EQ(status, 128 + c.sig) << p.err();
+    EXPECT_EQ(p.err().find("[c]? "), std::string::npos) << p.err();
+    EXPECT_NE(p.err().find(std::string(c.p_sig_name) +
+                           ": the download stops after the next block is written"),
+              std::string::npos)
+        << p.err();
+    Json result = Json::parse(last_line(p.out()), nullptr, false);
+    EXPECT_EQ(result["event"], "result") << p.out();
+    EXPECT_EQ(result["ok"], false);
+    EXPECT_EQ(result["exit"], 128 + c.sig);
+    EXPECT_EQ(result["failed_step"], "program");
+    if (c.n_signals == 1) {
+        EXPECT_NE(p.out().find("\"caption\":\"Error...\",\"text\":\"Programming application "
+                               "failed !\""),
+                  std::string::npos);
+    }
+    EXPECT_NE(last_line(read_text(log))
+                  .find("result: failed, exit status " + std::to_string(128 + c.sig)),
+              std::string::npos);
+    EXPECT_NE(p.err().find("device: the application in flash is erased or incomplete"),
+              std::string::npos)
+        << p.err();
+    EXPECT_EQ(sim.flash()[0x10], 0xFF);
+    EXPECT_EQ(json_value(sim.report(), "app_started"), "false");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, CliSignal,
+    ::testing::Values(SignalCase{"Sigint", SIGINT, "SIGINT", {"--write-ms", "1"}, 1},
+                      SignalCase{"Sigterm", SIGTERM, "SIGTERM", {"--write-ms", "1"}, 1},
+                      SignalCase{"Sighup", SIGHUP, "SIGHUP", {"--write-ms", "1"}, 1},
+                      // The device stops answering at the first flash write: the next block
+                      // boundary is a reply time-out away, the second signal does not wait.
+                      SignalCase{"SecondSigtermWhileSilent",
+                                 SIGTERM,
+                                 "SIGTERM",
+                                 {"--silent-after", std::to_string(k_i_program - 1)},
+                                 2}),
+    [](const ::testing::TestParamInfo<SignalCase>& info) {
+        return std::string(info.param.p_name);
+    });
 
 TEST_F(CliE2e, SendFileWritesAnExportedImageIntoRamAndStartsIt) {
     TempDir tmp;
@@ -599,7 +814,9 @@ TEST(CliPort, PortThatCannotBeOpenedGivesBoxHintAndStatus3) {
     EXPECT_NE(denied.err.find("group '"), std::string::npos) << denied.err;
 }
 
-TEST(CliPort, PortHeldByAnotherProgramIsReportedBusy) {
+// A port another program holds: locked, the open fails and the hint names the process; not
+// locked, the download goes on with a warning that names it.
+TEST(CliPort, ProgramHoldingThePortIsNamed) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     Uart holder;
@@ -609,25 +826,177 @@ TEST(CliPort, PortHeldByAnotherProgramIsReportedBusy) {
     Uart_close(&holder);
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("Error...: Error opening COM-Port !\n"), std::string::npos);
-    EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("hint: " + pty.slave_path() + " is busy: process " +
+                         std::to_string(getpid()) + " ("),
+              std::string::npos)
+        << r.err;
+
+    // A program that opened the port without a lock: sleep with the port as its stdin.
+    pid_t sleeper = fork();
+    if (sleeper == 0) {
+        int fd = pty.open_slave();
+        if (fd < 0 || dup2(fd, 0) < 0) _exit(126);
+        execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(sleeper, 0);
+    // Until the child runs sleep, it is the test program under another name.
+    std::string comm = "/proc/" + std::to_string(sleeper) + "/comm";
+    for (int i = 0; i < 500 && read_text(comm) != "sleep\n"; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Nobody answers behind the pty: the activation fails, fast on the quickened clock.
+    CliRun shared = run_cli({"download", "--port", pty.slave_path(), "--progress", "plain"}, 30000,
+                            -1, {"ORVO_CLI_SILENCE_SPEEDUP=200"});
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+    EXPECT_EQ(shared.status, 4) << shared.err;
+    EXPECT_NE(shared.err.find("warning: " + pty.slave_path() + " is also open in process " +
+                              std::to_string(sleeper) +
+                              " (sleep), which may take the device's "
+                              "replies\n"),
+              std::string::npos)
+        << shared.err;
 }
 
-TEST(CliUsage, BadCommandLinesExitWithStatus2) {
+// The forms of PORT: -p, COM names in any case, a bare device name.
+TEST_F(CliE2e, PortNameForms) {
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    CliRun lower =
+        run_cli({"download", "-p", "com3", "-q"}, 30000, -1, {"ORVO_COM3=" + sim.port()});
+    sim.stop();
+    EXPECT_EQ(lower.status, 0) << lower.err;
+    EXPECT_NE(lower.err.find("Ok: Application successfully downloaded !"), std::string::npos);
+    EXPECT_EQ(lower.err.find("Programming application..."), std::string::npos) << lower.err;
+
+    CliRun bare = run_cli({"download", "-p", "ttyNOSUCH7", "-q"});
+    EXPECT_EQ(bare.status, 3);
+    EXPECT_NE(bare.err.find("hint: /dev/ttyNOSUCH7 does not exist"), std::string::npos) << bare.err;
+    CliRun com =
+        run_cli({"download", "-p", "Com4", "-q"}, 30000, -1, {"ORVO_COM4=/dev/ttyNOSUCH4"});
+    EXPECT_EQ(com.status, 3);
+    EXPECT_NE(com.err.find("hint: /dev/ttyNOSUCH4 does not exist"), std::string::npos) << com.err;
+}
+
+// A fake sysfs tree: a USB adapter with a latency timer, one without, a built-in UART.
+struct FakeSysfs {
+    TempDir tmp;
+    void file(const std::string& rel, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(tmp / rel).parent_path());
+        std::ofstream(tmp / rel) << text << "\n";
+    }
+    // class/tty/NAME/device -> the interface folder below the USB device DEV.
+    void usb_tty(const std::string& name, const std::string& dev,
+                 const std::vector<std::pair<std::string, std::string>>& ids) {
+        std::string iface = "devices/pci0000:00/usb1/" + dev + "/" + dev + ":1.0/" + name;
+        std::filesystem::create_directories(tmp / iface);
+        for (const auto& [key, value] : ids)
+            file("devices/pci0000:00/usb1/" + dev + "/" + key, value);
+        std::filesystem::create_directories(tmp / ("class/tty/" + name));
+        std::filesystem::create_symlink(tmp / iface, tmp / ("class/tty/" + name + "/device"));
+    }
+};
+
+TEST(CliPorts, PortsListsUsbAdaptersFromSysfs) {
+    FakeSysfs sys;
+    sys.usb_tty("ttyUSB0", "1-1",
+                {{"idVendor", "0403"},
+                 {"idProduct", "6001"},
+                 {"manufacturer", "FTDI"},
+                 {"product", "FT232R USB UART"},
+                 {"serial", "A10K1234"}});
+    sys.file("class/tty/ttyUSB0/device/latency_timer", "16");
+    sys.usb_tty("ttyACM0", "1-2",
+                {{"idVendor", "2341"}, {"idProduct", "0043"}, {"product", "Arduino Uno"}});
+    sys.file("class/tty/ttyS0/type", "4");
+    sys.file("class/tty/ttyS0/port", "0x3F8");
+    sys.file("class/tty/ttyS0/irq", "4");
+    sys.file("class/tty/tty1/type", "0"); // not a serial port
+    CliRun r = run_cli({"ports"}, 30000, -1, {"ORVO_SYSFS_ROOT=" + sys.tmp.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = lines_of(r.out);
+    auto line_of = [&](const std::string& path) {
+        for (const std::string& l : lines)
+            if (l.rfind("  " + path + " ", 0) == 0) return l;
+        return std::string();
+    };
+    EXPECT_NE(line_of("/dev/ttyUSB0").find("USB 0403:6001 FTDI FT232R USB UART (serial A10K1234)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(line_of("/dev/ttyUSB0").find("latency timer 16 ms"), std::string::npos) << r.out;
+    EXPECT_NE(line_of("/dev/ttyACM0").find("USB 2341:0043 Arduino Uno"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(line_of("/dev/ttyACM0").find("latency"), std::string::npos) << r.out;
+    EXPECT_NE(line_of("/dev/ttyS0").find("serial port at 0x3F8, irq 4"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("tty1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("note: /dev/ttyUSB0 holds received bytes up to 16 ms"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("note: /dev/ttyACM0"), std::string::npos) << r.out;
+}
+
+// A latency timer that stays above 1 ms after the port was opened gets a warning in the
+// download (the fake tree gives the simulator's pty one).
+TEST_F(CliE2e, DownloadWarnsOfALatencyTimerAbove1Ms) {
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    FakeSysfs sys;
+    std::string name = std::filesystem::canonical(sim.port()).filename();
+    sys.file("class/tty/" + name + "/device/latency_timer", "16");
+    CliRun r = run_cli({"download", "-p", sim.port(), "-q"}, 30000, -1,
+                       {"ORVO_SYSFS_ROOT=" + sys.tmp.path});
+    sim.stop();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: the latency timer of " + sim.port() + " stayed at 16 ms"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST(CliUsage, HelpOnEveryCommandAndVersion) {
+    for (std::string command : {"", "download", "send-file", "ports", "images", "verify-dump"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args;
+        if (!command.empty()) args.push_back(command);
+        args.push_back("--help");
+        CliRun r = run_cli(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("Usage: orvo-loader-cli" + (command.empty() ? "" : " " + command)),
+                  std::string::npos)
+            << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    CliRun help = run_cli({"help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos) << help.out;
+    CliRun version = run_cli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("orvo-loader-cli ") + ORVO_VERSION + "\n");
+}
+
+// Bad command lines: one line on stderr, exit status 2, and nothing reaches the device.
+TEST_F(CliE2e, BadCommandLinesExitWithStatus2) {
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    const std::string port = sim.port();
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"flash"},
         {"download"},
         {"download", "--port"},
-        {"download", "--port", "COM1", "--bogus"},
-        {"download", "--port", "COM1", "--progress", "fancy"},
-        {"download", "--port", "COM1", "extra"},
-        {"download", "--verbose=yes", "--port", "COM1"},
-        {"send-file", "--port", "COM1"},
-        {"send-file", "--port", "COM1", "a.s37", "b.s37"},
-        {"send-file", "--port", "COM1", "a.s37", "--jump", "0x"},
-        {"send-file", "--port", "COM1", "a.s37", "--jump", "12z"},
-        {"send-file", "--port", "COM1", "a.s37", "--jump", "0x100000000"},
-        {"send-file", "--port", "COM1", "a.s37", "--jump", "-1"},
+        {"download", "--port", port, "--bogus"},
+        {"download", "--port", port, "--progress", "fancy"},
+        {"download", "--port", port, "extra"},
+        {"download", "--port", port, "-q", "--progress", "plain"},
+        {"download", "--port", port, "--retries", "-1"},
+        {"download", "--port", port, "--retries", "101"},
+        {"download", "--port", port, "--retries", "two"},
+        {"download", "-p", port, "-x"},
+        {"send-file", "--port", port},
+        {"send-file", "--port", port, "a.s37", "b.s37"},
+        {"send-file", "--port", port, "a.s37", "--jump", "0x"},
+        {"send-file", "--port", port, "a.s37", "--jump", "12z"},
+        {"send-file", "--port", port, "a.s37", "--jump", "0x100000000"},
+        {"send-file", "--port", port, "a.s37", "--jump", "-1"},
         {"images", "--export"},
         {"ports", "now"},
         {"verify-dump"},
@@ -639,11 +1008,11 @@ TEST(CliUsage, BadCommandLinesExitWithStatus2) {
         SCOPED_TRACE(joined);
         CliRun r = run_cli(args);
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("usage: orvo-loader-cli"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("orvo-loader-cli: ", 0), 0u) << r.err;
+        EXPECT_EQ(count_of(r.err, "\n"), 1) << r.err;
     }
-    CliRun help = run_cli({"help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("exit status"), std::string::npos);
+    sim.stop();
+    EXPECT_EQ(json_value(sim.report(), "requests"), "0") << sim.report();
 }
 
 } // namespace

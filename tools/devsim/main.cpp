@@ -75,6 +75,7 @@ const char k_usage[] =
     "Other:\n"
     "  --verbose                 log every request and reply on stderr\n"
     "  --help                    this text\n"
+    "  --version                 the program's name and version\n"
     "\n"
     "Exit status: 0 on a clean exit (SIGINT, SIGTERM, --once, --idle-exit-ms),\n"
     "1 when the pseudo-terminal cannot be made, 2 for a bad command line.\n";
@@ -119,7 +120,7 @@ bool parse_count(const char* s, long max, long* p_out) {
     return true;
 }
 
-// 0 to run, 1 for --help shown, 2 for a bad command line (reported).
+// 0 to run, 1 for --help or --version shown, 2 for a bad command line (reported).
 int parse_options(int argc, char** argv, Options* o) {
     struct IntOpt {
         const char* name;
@@ -154,6 +155,10 @@ int parse_options(int argc, char** argv, Options* o) {
         const char* a = argv[i];
         if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
             std::fputs(k_usage, stdout);
+            return 1;
+        }
+        if (!std::strcmp(a, "--version")) {
+            std::printf("orvo-devsim %s\n", ORVO_VERSION);
             return 1;
         }
         if (!std::strcmp(a, "--once")) {
