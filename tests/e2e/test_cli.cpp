@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <memory>
 #include <map>
@@ -158,10 +159,18 @@ class CliProcess {
             dup2(err[1], 2);
             for (const std::string& e : env)
                 putenv(const_cast<char*>(e.c_str()));
+            // The program file is opened while still root and started through that
+            // descriptor: the other user need not be able to enter the folders of the
+            // build (a checkout in a home folder of mode 0700, or in a mktemp -d folder).
+            int fd_program = uid >= 0 ? ::open(argv[0], O_RDONLY | O_CLOEXEC) : -1;
             if (uid >= 0 &&
-                (setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
+                (fd_program < 0 || setgroups(0, nullptr) != 0 ||
+                 setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
                 _exit(126);
-            execv(argv[0], argv.data());
+            if (fd_program >= 0)
+                fexecve(fd_program, argv.data(), environ);
+            else
+                execv(argv[0], argv.data());
             _exit(127);
         }
         ::close(in[0]);
@@ -804,7 +813,7 @@ TEST(CliPort, PortThatCannotBeOpenedGivesBoxHintAndStatus3) {
     EXPECT_NE(file.err.find("Error...: Error opening COM-Port !\n"), std::string::npos);
 
     // A device this user may not open; root bypasses the mode, so then the program runs as
-    // nobody.
+    // nobody, wherever the build lies.
     std::string locked = tmp / "locked";
     { std::ofstream(locked) << ""; }
     chmod(tmp.path.c_str(), 0755);
