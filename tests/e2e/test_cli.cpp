@@ -19,7 +19,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
+#include <memory>
 #include <map>
 #include <poll.h>
 #include <string>
@@ -157,10 +159,18 @@ class CliProcess {
             dup2(err[1], 2);
             for (const std::string& e : env)
                 putenv(const_cast<char*>(e.c_str()));
+            // The program file is opened while still root and started through that
+            // descriptor: the other user need not be able to enter the folders of the
+            // build (a checkout in a home folder of mode 0700, or in a mktemp -d folder).
+            int fd_program = uid >= 0 ? ::open(argv[0], O_RDONLY | O_CLOEXEC) : -1;
             if (uid >= 0 &&
-                (setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
+                (fd_program < 0 || setgroups(0, nullptr) != 0 ||
+                 setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
                 _exit(126);
-            execv(argv[0], argv.data());
+            if (fd_program >= 0)
+                fexecve(fd_program, argv.data(), environ);
+            else
+                execv(argv[0], argv.data());
             _exit(127);
         }
         ::close(in[0]);
@@ -795,7 +805,7 @@ TEST(CliPort, PortThatCannotBeOpenedGivesBoxHintAndStatus3) {
     EXPECT_NE(file.err.find("Error...: Error opening COM-Port !\n"), std::string::npos);
 
     // A device this user may not open; root bypasses the mode, so then the program runs as
-    // nobody.
+    // nobody, wherever the build lies.
     std::string locked = tmp / "locked";
     { std::ofstream(locked) << ""; }
     chmod(tmp.path.c_str(), 0755);
@@ -1252,5 +1262,188 @@ INSTANTIATE_TEST_SUITE_P(Flash, CliVerify,
                                            VerifyCase{
                                                "WornByte", {"--weak-flash-byte", "0x80123"}, 12}),
                          case_name<VerifyCase>);
+
+// --- several ports in one command ---
+
+// k simulated devices, each with its own arguments.
+struct Gang {
+    std::vector<std::unique_ptr<DevSimProcess>> sims;
+    explicit Gang(const std::vector<std::vector<std::string>>& args) {
+        for (const auto& a : args)
+            sims.push_back(std::make_unique<DevSimProcess>(a));
+    }
+    bool ok() const {
+        for (const auto& s : sims)
+            if (!s->ok()) return false;
+        return true;
+    }
+    std::vector<std::string> port_args() const {
+        std::vector<std::string> out;
+        for (const auto& s : sims)
+            out.insert(out.end(), {"--port", s->port()});
+        return out;
+    }
+};
+
+std::vector<std::string> cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The table line of a port: its columns after the port's name.
+std::string table_row(const std::string& out, const std::string& port) {
+    size_t i = out.find("\n" + port + " ");
+    if (i == std::string::npos) return "";
+    size_t e = out.find('\n', i + 1);
+    std::string row = out.substr(i + 1 + port.size(), e - i - 1 - port.size());
+    size_t b = row.find_first_not_of(' ');
+    return b == std::string::npos ? "" : row.substr(b);
+}
+
+TEST_F(CliE2e, FourAndEightDevicesProgrammedByOneCommand) {
+    for (size_t k : {4u, 8u}) {
+        SCOPED_TRACE(k);
+        TempDir tmp;
+        Gang gang{std::vector<std::vector<std::string>>(k)};
+        ASSERT_TRUE(gang.ok());
+        std::string report = tmp / "report.json";
+        std::string log = tmp / "run.log";
+        CliRun r =
+            run_cli(cat({"download", "--progress", "plain", "--report", report, "--log", log},
+                        gang.port_args()),
+                    180000);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (auto& sim : gang.sims) {
+            EXPECT_EQ(table_row(r.out, sim->port()).rfind("ok ", 0), 0u) << r.out;
+            // Each port logs into a file of its own.
+            std::string port_log = read_text(log + ".pts-" + sim->port().substr(9));
+            EXPECT_NE(port_log.find("Programming application"), std::string::npos);
+            ASSERT_EQ(sim->stop(), 0);
+            EXPECT_TRUE(sim->flash() == expected().flash) << sim->port();
+            EXPECT_EQ(json_value(sim->report(), "signature_last"), "true");
+        }
+        EXPECT_NE(r.out.find(std::to_string(k) + " of " + std::to_string(k) + " ports programmed"),
+                  std::string::npos)
+            << r.out;
+        std::string text = read_text(report);
+        EXPECT_EQ(count_of(text, "\"ok\": true"), static_cast<int>(k) + 1) << text;
+        EXPECT_EQ(count_of(text, "\"crc32\""), 2 * static_cast<int>(k)) << text;
+    }
+}
+
+TEST_F(CliE2e, OneFailingDeviceOfFourLeavesTheOthersProgrammed) {
+    // The third device answers its 200th request, a flash write, with the busy exception;
+    // the fourth port is a file, which exists but is no serial port.
+    TempDir tmp;
+    std::string not_a_port = tmp / "not-a-port";
+    write_bytes(not_a_port, {0});
+    Gang gang({{}, {}, {"--busy-every", "200"}});
+    ASSERT_TRUE(gang.ok());
+    CliRun r =
+        run_cli(cat(cat({"download", "-q"}, gang.port_args()), {"--port", not_a_port}), 120000);
+    EXPECT_EQ(r.status, 9) << r.out << r.err; // the first failing port in the order given
+    EXPECT_EQ(table_row(r.out, gang.sims[2]->port()).rfind("failed ", 0), 0u) << r.out;
+    EXPECT_NE(table_row(r.out, gang.sims[2]->port()).find("program (exit 9)"), std::string::npos)
+        << r.out;
+    EXPECT_NE(table_row(r.out, not_a_port).find("(exit 3)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 of 4 ports programmed"), std::string::npos) << r.out;
+    // The hints of the failed ports follow the table.
+    EXPECT_NE(r.err.find(not_a_port + ": "), std::string::npos) << r.err;
+    for (int i : {0, 1}) {
+        ASSERT_EQ(gang.sims[i]->stop(), 0);
+        EXPECT_TRUE(gang.sims[i]->flash() == expected().flash);
+    }
+    ASSERT_EQ(gang.sims[2]->stop(), 0);
+    EXPECT_EQ(gang.sims[2]->flash()[0x10], 0xFF) << "no signature after a failed programming";
+}
+
+// An application file and --verify reach every port's download: both take the file, and the
+// device with a worn byte fails its verification.
+TEST_F(CliE2e, GangGivesTheFileAndVerifyToEveryPort) {
+    TempDir tmp;
+    CliRun ex = run_cli({"images", "--export", tmp.path});
+    ASSERT_EQ(ex.status, 0) << ex.err;
+    std::string app = tmp / "orvo.s37";
+    Gang gang{{{}, {"--weak-flash-byte", "0x80123"}}};
+    ASSERT_TRUE(gang.ok());
+    std::string report = tmp / "report.json";
+    CliRun r = run_cli(
+        cat({"download", "--progress", "plain", "--verify", "--app", app, "--report", report},
+            gang.port_args()),
+        60000);
+    EXPECT_EQ(r.status, 12) << r.out << r.err;
+    EXPECT_EQ(table_row(r.out, gang.sims[0]->port()).rfind("ok ", 0), 0u) << r.out;
+    EXPECT_NE(table_row(r.out, gang.sims[1]->port()).find("verify (exit 12)"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(count_of(read_text(report), "\"source\": \"" + app + "\""), 2) << read_text(report);
+    gang.sims[0]->stop();
+    EXPECT_TRUE(gang.sims[0]->flash() == expected().flash);
+    gang.sims[1]->stop();
+    EXPECT_EQ(gang.sims[1]->flash()[0x10], 0xFF);
+}
+
+TEST_F(CliE2e, GangJsonEventsNameThePortAndSigtermStopsAll) {
+    // Slow flash writes, so that the signal comes while every device is programming.
+    Gang gang({{"--write-ms", "20"}, {"--write-ms", "20"}, {"--write-ms", "20"}});
+    ASSERT_TRUE(gang.ok());
+    CliProcess p(cat({"download", "--progress", "json"}, gang.port_args()));
+    p.close_stdin();
+    auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (count_of(p.out(), "\"step\":\"program\"") < 3 && Clock::now() < deadline)
+        p.wait_for_err("never", 50);
+    p.signal(SIGTERM);
+    int status = p.wait(60000);
+    EXPECT_EQ(status, 143) << p.err();
+    std::vector<std::string> lines;
+    std::string out = p.out();
+    for (size_t b = 0, e; (e = out.find('\n', b)) != std::string::npos; b = e + 1)
+        lines.push_back(out.substr(b, e - b));
+    ASSERT_FALSE(lines.empty());
+    // Every event but the last names its port; the last sums up.
+    for (size_t i = 0; i + 1 < lines.size(); i++)
+        ASSERT_NE(lines[i].find("\"port\":\"/"), std::string::npos) << lines[i];
+    EXPECT_NE(lines.back().find("\"event\":\"result\""), std::string::npos) << lines.back();
+    EXPECT_NE(lines.back().find("\"exit\":143"), std::string::npos) << lines.back();
+    EXPECT_EQ(count_of(out, "\"event\":\"result\""), 4);
+    EXPECT_EQ(count_of(out, "\"exit\":143"), 4);
+    for (auto& sim : gang.sims) {
+        ASSERT_EQ(sim->stop(), 0);
+        EXPECT_EQ(sim->flash()[0x10], 0xFF);
+    }
+}
+
+// Bad port lists end before anything starts: one line, exit status 2, no byte to a device.
+TEST_F(CliE2e, BadPortListsExitWithStatus2BeforeAnythingStarts) {
+    TempDir tmp;
+    Gang gang({{}, {}});
+    ASSERT_TRUE(gang.ok());
+    const std::string a = gang.sims[0]->port(), b = gang.sims[1]->port();
+    std::string empty_file = tmp / "empty", list = tmp / "list";
+    write_bytes(empty_file, {});
+    std::ofstream(list) << "# line 3\n" << a << "\n\n  " << a << "  \n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"--port", a, "--port", b, "--port", a}, "is given twice"},
+        {{"--port", "COM1", "--port", a}, "is given twice"}, // COM1 points to a
+        {{"--port", a, "--port", "/dev/orvo-no-such-port"}, "does not exist"},
+        {{"--ports-file", empty_file}, "no port in"},
+        {{"--ports-file", tmp / "missing"}, "cannot read the ports file"},
+        {{"--ports-file", list}, "is given twice"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        CliRun r = run_cli(cat({"download"}, c.args), 30000, -1, {"ORVO_COM1=" + a});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(count_of(r.err, "\n"), 1) << r.err;
+    }
+    for (auto& sim : gang.sims) {
+        sim->stop();
+        EXPECT_EQ(json_value(sim->report(), "requests"), "0") << sim->report();
+    }
+}
 
 } // namespace

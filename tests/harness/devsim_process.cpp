@@ -2,6 +2,8 @@
 // with a bound, SIGTERM and a bounded wait at the end.
 #include "devsim_process.h"
 
+#include "images.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -160,4 +162,15 @@ std::vector<uint8_t> DevSimProcess::ram() const {
 std::string DevSimProcess::report() const {
     std::vector<uint8_t> b = read_all(dir_ + "/report.json");
     return std::string(b.begin(), b.end());
+}
+
+std::vector<uint8_t> devsim_expected_flash() {
+    const uint32_t a_flash = 0x80000, n_flash = 0x74000;
+    std::vector<uint8_t> f(n_flash, 0xFF);
+    for (int32_t k = 0; k < orvo_get_n_set(); k++) {
+        uint32_t a = orvo_get_p_set_a_bytes()[k], n = orvo_get_p_set_n_bytes()[k];
+        if (a < a_flash || a - a_flash + (uint64_t)n > n_flash) continue;
+        std::memcpy(&f[a - a_flash], orvo_get_p_set_p_bytes()[k], n);
+    }
+    return f;
 }

@@ -48,3 +48,7 @@ class DevSimProcess {
 
 // Path of a built program, e.g. orvo_program_path("tools/devsim/orvo-devsim").
 std::string orvo_program_path(const char* rel);
+
+// The device's flash 0x80000..0xF4000 as a full download of the built-in
+// application leaves it.
+std::vector<uint8_t> devsim_expected_flash();

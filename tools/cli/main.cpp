@@ -5,6 +5,7 @@
 #include "dbterm.h"
 #include "download.h"
 #include "fileimg.h"
+#include "gang.h"
 #include "fsv.h"
 #include "imgcmd.h"
 #include "msrlin.h"
@@ -48,6 +49,8 @@ const char k_exit_statuses[] =
 // The options of one command line.
 struct Opts {
     std::string port, log, progress = "bar", jump, export_dir, file, app, loader, address;
+    std::vector<std::string> ports; // download: every --port, then the ports file's
+    std::string ports_file, report;
     int retries = 0;
     uint32_t length = 0;
     bool is_verbose = false, is_quiet = false, is_activate = false, is_verify = false;
@@ -383,6 +386,32 @@ int activate(Rmc* p_rmc) {
     return l_result == RMC_RES_OK;
 }
 
+// The options each port's download gets in a gang: everything of the download but the port,
+// the progress (the children talk JSON to the parent) and the log (one file a port).
+std::vector<std::string> child_args_of(const Opts& o) {
+    std::vector<std::string> args = {"download", "--retries", std::to_string(o.retries)};
+    if (!o.app.empty()) args.insert(args.end(), {"--app", o.app});
+    if (!o.loader.empty()) args.insert(args.end(), {"--loader", o.loader});
+    if (o.is_verify) args.push_back("--verify");
+    return args;
+}
+
+// Several ports: one download each, at once. Bad port lists end here with exit status 2 before
+// anything starts.
+int cmd_gang(const Opts& o) {
+    GangCfg cfg;
+    std::string error;
+    if (!Gang_check_ports(o.ports, &cfg.ports, &error)) {
+        fprintf(stderr, "orvo-loader-cli: download: %s\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    cfg.child_args = child_args_of(o);
+    cfg.log = o.log;
+    cfg.report = o.report;
+    cfg.progress = progress_of(o);
+    return Gang_run(cfg);
+}
+
 int cmd_send_file(const Opts& o) {
     uint32_t adr_jump = 0;
     if (!o.jump.empty()) parse_address(o.jump, &adr_jump); // checked by the parser
@@ -562,10 +591,29 @@ int cmd_verify_dump(const Opts& o) {
 
 // The options every command that talks to a device takes.
 void add_port_options(CLI::App* p_cmd, Opts* p) {
-    p_cmd->add_option("-p,--port", p->port, "the serial port (see below)")
-        ->required()
-        ->type_name("PORT");
-    p_cmd->add_option("--log", p->log, "write every log line, with its time, to FILE (replaced)")
+    if (p_cmd->get_name() == "download") {
+        p_cmd
+            ->add_option("-p,--port", p->ports,
+                         "the serial port (see below); several --port run one download each, "
+                         "at once")
+            ->type_name("PORT");
+        p_cmd->add_option("--ports-file", p->ports_file, "the ports, one a line, as more --port")
+            ->type_name("FILE");
+        p_cmd
+            ->add_option("--report", p->report,
+                         "with several ports: write a JSON record of each port's result to FILE")
+            ->type_name("FILE");
+    } else {
+        p_cmd->add_option("-p,--port", p->port, "the serial port (see below)")
+            ->required()
+            ->type_name("PORT");
+    }
+    p_cmd
+        ->add_option("--log", p->log,
+                     p_cmd->get_name() == "download"
+                         ? "write every log line, with its time, to FILE (replaced); with "
+                           "several ports each port's to FILE.PORT (FILE.ttyUSB0)"
+                         : "write every log line, with its time, to FILE (replaced)")
         ->type_name("FILE");
     p_cmd->add_flag("-v,--verbose", p->is_verbose, "also show the log lines");
 }
@@ -679,7 +727,23 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
     Fsv_set_default(Fsv_alloc_native());
-    if (command == "download") return cmd_download(o);
+    if (command == "download") {
+        std::string error;
+        if (!o.ports_file.empty() && !Gang_read_ports_file(o.ports_file, &o.ports, &error)) {
+            fprintf(stderr, "orvo-loader-cli: download: %s\n", error.c_str());
+            return EXIT_USAGE;
+        }
+        if (o.ports.empty()) {
+            fprintf(stderr, "orvo-loader-cli: download: %s\n",
+                    o.ports_file.empty() ? "--port is required (see 'orvo-loader-cli download "
+                                           "--help')"
+                                         : ("no port in " + o.ports_file).c_str());
+            return EXIT_USAGE;
+        }
+        if (o.ports.size() > 1 || !o.report.empty()) return cmd_gang(o);
+        o.port = o.ports[0];
+        return cmd_download(o);
+    }
     if (command == "send-file") return cmd_send_file(o);
     if (command == "ports") return Ports_print(stdout) >= 0 ? EXIT_OK : EXIT_FAILED;
     if (command == "images") return cmd_images(o);
