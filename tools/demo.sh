@@ -2,11 +2,12 @@
 # The demo: flashes the simulated device with orvo-loader-cli and checks, from the device's
 # flash dump, that it now holds the application image.
 #   bash tools/demo.sh [BUILD_DIR]      (./run demo builds first, then calls this)
+# ORVO_CLI and ORVO_DEVSIM name other programs to use (the install test's installed ones).
 set -euo pipefail
 
 BUILD=${1:-build}
-CLI=$BUILD/tools/cli/orvo-loader-cli
-SIM=$BUILD/tools/devsim/orvo-devsim
+CLI=${ORVO_CLI:-$BUILD/tools/cli/orvo-loader-cli}
+SIM=${ORVO_DEVSIM:-$BUILD/tools/devsim/orvo-devsim}
 OUT=$BUILD/demo
 
 fail() {

@@ -180,7 +180,10 @@ int32_t Co3964_poll(Co3964* p) {
                 send(p, CO3964_NAK);
                 p->state = CO3964_ST_IDLE;
             } else {
-                wait_hook(p);
+                // Only the caller can empty the slot, and it cannot while the poll
+                // runs: leave with the start request waiting here. The next poll goes
+                // on in this state, and the deadline runs on across calls.
+                return 1;
             }
             break;
         case CO3964_ST_RX_ACCEPT:

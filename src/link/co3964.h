@@ -132,7 +132,11 @@ Co3964* Co3964_init(Co3964* p, void* p_time, tyCo3964_cb_time_get_t_now cb_time_
                     int32_t is_high_prio);
 
 // Runs the state machine until the link is idle (no byte, nothing to send) and
-// returns 1; may last a whole transmission with its repetitions. 0 for a null p.
+// returns 1; may last a whole transmission with its repetitions. It also returns 1
+// while a start request waits for the full inbound slot, so that the caller can
+// take the message there; the next call answers the request once the slot is
+// empty, or with NAK once t_ib_busy_ms has passed since the request came. 0 for
+// a null p.
 int32_t Co3964_poll(Co3964* p);
 
 // Hands over an outbound message (copied). 2 accepted (ob_state becomes 2);

@@ -1,6 +1,7 @@
 // Serial port on POSIX: a tty opened for this process alone, in raw mode with
 // reads that never wait; writes wait for room in the driver, with a bound.
 #include "uart.h"
+#include "uart_platform.h"
 
 #include "con.h"
 
@@ -173,23 +174,12 @@ void ask_low_latency(int fd) {
 #endif
 }
 
-// Marks the port lost once, logging on behalf of the public function name.
-void mark_lost(Uart* p, const char* name) {
-    if (p->is_lost) return;
-    p->is_lost = 1;
-    Con_printf("%s-%s-%s: port lost: the device hung up\n", "error", __FILE__, name);
-}
-
-bool is_lost_errno(int err) {
-    return err == EIO || err == ENXIO || err == ENODEV;
-}
-
 // A read gives nothing also when the device has gone; only poll tells.
 bool hung_up(Uart* p, const char* name) {
     if (p->is_lost) return true;
     pollfd pf{(int)p->h_com, POLLIN, 0};
     if (poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        mark_lost(p, name);
+        Uart_mark_lost(p, name);
         return true;
     }
     return false;
@@ -241,12 +231,15 @@ int write_all(Uart* p, const uint8_t* p_bytes, size_t n, const char* name) {
         }
     }
     if (n_done == n) return 1;
-    p->last_error = (uint32_t)err;
-    if (is_lost_errno(err)) mark_lost(p, name);
+    Uart_note_failure(p, (uint32_t)err, name);
     return 0;
 }
 
 } // namespace
+
+int Uart_platform_error_is_lost(uint32_t err) {
+    return err == EIO || err == ENXIO || err == ENODEV;
+}
 
 int Uart_get_device_path(const char* p_name, char* p_path, int m_path) {
     if (!p_path || m_path <= 0) return 0;
@@ -359,8 +352,7 @@ int Uart_receive_byte_nw(Uart* p) {
     if (k == 1) return b;
     int err = errno;
     if (k < 0 && err != EAGAIN && err != EWOULDBLOCK && err != EINTR) {
-        p->last_error = (uint32_t)err;
-        if (is_lost_errno(err)) mark_lost(p, __func__);
+        Uart_note_failure(p, (uint32_t)err, __func__);
         CON_LOG("error", "ReadFile failed; Error=%0x08x\n", p->last_error);
         return -1;
     }
@@ -423,7 +415,7 @@ int Uart_wait_readable(Uart* p, int t_ms) {
     if (r == 0) return 0;
     // A hung-up tty also reports POLLIN for ever; the hang-up decides.
     if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        mark_lost(p, __func__);
+        Uart_mark_lost(p, __func__);
         return -1;
     }
     return 1;

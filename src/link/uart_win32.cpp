@@ -1,6 +1,7 @@
 // Serial port on Win32: a COM port opened with CreateFileA, read without
 // waiting through its time-outs, written with synchronous WriteFile calls.
 #include "uart.h"
+#include "uart_platform.h"
 
 #include "con.h"
 
@@ -9,24 +10,6 @@
 #include <windows.h>
 
 namespace {
-
-// The errors Windows gives for a port whose device has gone (a pulled USB
-// adapter); the port stays unusable until it is closed.
-void note_failure(Uart* p, const char* name) {
-    switch (p->last_error) {
-    case ERROR_BAD_COMMAND:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_OPERATION_ABORTED:
-        break;
-    default:
-        return;
-    }
-    if (p->is_lost) return;
-    p->is_lost = 1;
-    Con_printf("%s-%s-%s: port lost: the device hung up\n", "error", __FILE__, name);
-}
 
 HANDLE handle_of(const Uart* p) {
     return (HANDLE)p->h_com;
@@ -55,6 +38,21 @@ void wait_ms(int t_ms) {
 }
 
 } // namespace
+
+// The errors Windows gives for a port whose device has gone (a pulled USB
+// adapter).
+int Uart_platform_error_is_lost(uint32_t err) {
+    switch (err) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_OPERATION_ABORTED:
+        return 1;
+    default:
+        return 0;
+    }
+}
 
 int Uart_get_device_path(const char* p_name, char* p_path, int m_path) {
     if (!p_path || m_path <= 0) return 0;
@@ -152,8 +150,7 @@ int Uart_receive_byte_nw(Uart* p) {
     BYTE b = 0;
     DWORD n_read = 0;
     if (!ReadFile(handle_of(p), &b, 1, &n_read, NULL)) {
-        p->last_error = (uint32_t)GetLastError();
-        note_failure(p, __func__);
+        Uart_note_failure(p, (uint32_t)GetLastError(), __func__);
         CON_LOG("error", "ReadFile failed; Error=%0x08x\n", p->last_error);
         return -1;
     }
@@ -169,8 +166,7 @@ int Uart_send_byte(Uart* p, int ch) {
     BYTE b = (BYTE)(ch & 0xFF);
     DWORD n_written = 0;
     if (!WriteFile(handle_of(p), &b, 1, &n_written, NULL)) {
-        p->last_error = (uint32_t)GetLastError();
-        note_failure(p, __func__);
+        Uart_note_failure(p, (uint32_t)GetLastError(), __func__);
         CON_LOG("error", "WriteFile failed; Error=%0x08x\n", p->last_error);
         return -1;
     }
@@ -192,8 +188,7 @@ int Uart_send_with_dle(Uart* p, int n, const uint8_t* p_bytes) {
     DWORD n_written = 0;
     int result = UART_NAK;
     if (!WriteFile(handle_of(p), p_buf, (DWORD)l_buf, &n_written, NULL)) {
-        p->last_error = (uint32_t)GetLastError();
-        note_failure(p, __func__);
+        Uart_note_failure(p, (uint32_t)GetLastError(), __func__);
     } else if (n_written == (DWORD)l_buf) {
         result = UART_NO_BYTE;
     }
@@ -210,8 +205,7 @@ int Uart_wait_readable(Uart* p, int t_ms) {
     DWORD errors = 0;
     COMSTAT stat;
     if (!ClearCommError(handle_of(p), &errors, &stat)) {
-        p->last_error = (uint32_t)GetLastError();
-        note_failure(p, __func__);
+        Uart_note_failure(p, (uint32_t)GetLastError(), __func__);
         return -1;
     }
     if (stat.cbInQue > 0) return 1;

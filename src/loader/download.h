@@ -47,6 +47,8 @@ typedef int32_t (*tyDlWindow_cb_message_box)(void* p_user, const char* p_text,
                                              const char* p_caption, uint32_t type);
 typedef const char* (*tyDlWindow_cb_get_port)(void* p_user);
 typedef void (*tyDlWindow_cb_check_abort)(void* p_user);
+typedef void (*tyDlWindow_cb_step_begin)(void* p_user, const char* p_id);
+typedef void (*tyDlWindow_cb_bytes_done)(void* p_user, int32_t n_done, int32_t n_total);
 
 // What the procedure needs of its window. The owner fills it in (zero what it
 // does not have) and keeps it alive across on_download; every callback gets
@@ -67,8 +69,23 @@ struct DlWindow {
     // window without a message queue (the terminal) can ask the interruption
     // question there (on_cancel) and set m_bAbort. Optional.
     tyDlWindow_cb_check_abort cb_check_abort;
+    // Hooks for a window that reports more than the display shows (the
+    // command-line tool's events); the window leaves them null. A step
+    // begins, with its stable id (dl_step_id).
+    tyDlWindow_cb_step_begin cb_step_begin;
+    // A block loop wrote a block: the bytes of the step done so far and its
+    // total, after every successful write.
+    tyDlWindow_cb_bytes_done cb_bytes_done;
     int32_t m_bBusy;  // 1 while a download runs (port open to last step); read by on_cancel
     int32_t m_bAbort; // set to 1 to interrupt; cleared when a download starts
+    // How often a failed RAM or flash write of the block loops is sent again (the
+    // command-line loader's --retries); 0, the window's value, keeps the procedure.
+    // Only writes repeat: the same bytes at the same address leave the same memory.
+    int32_t n_retries;
+    // 1: after programming and before the signature, every block written is
+    // read back and compared (the command-line loader's --verify); 0, the
+    // window's value, keeps the procedure.
+    int32_t is_verify;
 };
 
 // Which step of a download failed. The command-line tool exits with fail + 2
@@ -84,6 +101,7 @@ enum DlFail {
     DL_FAIL_PROGRAM = 7,   // programming the application
     DL_FAIL_SIGNATURE = 8, // the signature byte
     DL_FAIL_APPL_START = 9,
+    DL_FAIL_VERIFY = 10, // reading back what was programmed (is_verify)
 };
 
 // The outcome of one download.
@@ -92,6 +110,12 @@ struct DlReport {
     int32_t l_result;   // its RMC result code (0 for success and for the port)
     int32_t is_aborted; // 1 when the failing block loop stopped for m_bAbort
 };
+
+// The stable id of the step a DlFail names: "activate", "load_loader",
+// "start_loader", "erase", "blank_check", "program", "signature",
+// "start_appl", "verify"; "port" for DL_FAIL_PORT; null for DL_OK and unknown
+// values.
+const char* dl_step_id(int32_t fail);
 
 // The port name table of the window's port choice: "COM1".."COM8" for the
 // indices 0..7; null for any other index.
@@ -139,6 +163,16 @@ int32_t send_partition_with_do_write_xbram(DlWindow* p_win, int32_t n_done_befor
 // a null RMC master or image, or a block size below 1.
 int32_t send_vm_with_do_write_flash(DlWindow* p_win, Rmc* p_rmc, int32_t n_block, UvMem* p_vm,
                                     int32_t n_total);
+
+// Reads back every block of n_block bytes of p_vm that is not all 0xFF with
+// memory reads of at most 256 bytes and compares it with the image, the
+// signature byte at its erased value (it is written later); progress through
+// cb_bytes_done over n_total. Stops at the first failed read or difference,
+// its address in *p_adr_fail, and after a block when m_bAbort is set (result
+// 10). The result code (10 for a difference); 10 for a null RMC master, image
+// or p_adr_fail, or a block size below 1.
+int32_t verify_vm_with_do_read_mem(DlWindow* p_win, Rmc* p_rmc, int32_t n_block, UvMem* p_vm,
+                                   int32_t n_total, uint32_t* p_adr_fail);
 
 // Sets the step line, the detail line and the bar. A null text leaves its line
 // unchanged, a negative percent leaves the bar. 1; 0 for a null window.

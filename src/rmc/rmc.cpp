@@ -125,6 +125,15 @@ static int32_t ms_left(uint32_t deadline) {
     return (int32_t)(deadline - Csp_get_tick_count());
 }
 
+// A message waiting in the link's inbound slot while the request is still pending
+// came before the request left: it answers nothing of this transaction. Taking it
+// at once frees the slot for a start request that may be waiting behind it.
+static void drop_stale_message(Rmc* p) {
+    if (Co3964_ib_get_n_msg(p->p_co) < 0) return;
+    int n = Co3964_ib_get_msg(p->p_co, p->m_msg_buffer, p->p_msg_buffer);
+    if (n >= 0) p->n_msg = n;
+}
+
 int wait_message_sent(Rmc* p) {
     if (!p) return 0;
     uint32_t deadline = Csp_get_tick_count() + (uint32_t)p->send_timeout_ms;
@@ -132,6 +141,7 @@ int wait_message_sent(Rmc* p) {
         // The state comes first: a request that has left counts as sent even
         // when the deadline has passed meanwhile.
         if (Co3964_ob_get_state(p->p_co) != CO_PENDING) return 1;
+        drop_stale_message(p);
         if (ms_left(deadline) <= 0) return 0;
         Co3964_poll(p->p_co);
         // The poll that finished the wait goes on at once: an idle hook

@@ -72,7 +72,9 @@ int Oss_get_path_program(int n_dst, char* p_dst) {
         return -1;
     }
     int i_start, n_path;
-    if (parse_cmd_line(p_cmd_line, &i_start, &n_path) < 0) {
+    int found = s_cb_cmd_line ? parse_cmd_line(p_cmd_line, &i_start, &n_path)
+                              : Oss_get_cmd_line_token(p_cmd_line, &i_start, &n_path);
+    if (found < 0) {
         CON_LOG("error", "parse_cmd_line failed\n");
         return -1;
     }

@@ -21,9 +21,14 @@ int parse_cmd_line(const char* p_cmd_line, int* p_i_start, int* p_n_len);
 // The platform layer behind Oss_get_path_program, one per platform file.
 
 // The process command line as the system keeps it for the whole run. On POSIX
-// the program's own path (from /proc/self/exe), in double quotes when it holds
-// a blank. Null when the system gives none.
+// the program's own path (from /proc/self/exe), bare. Null when the system
+// gives none.
 const char* Oss_get_cmd_line(void);
+// The program's path in the command line of Oss_get_cmd_line, as
+// parse_cmd_line gives it (same results). On Win32 it is parse_cmd_line; on
+// POSIX the whole line, since a path there may hold blanks and double quotes
+// that no quoting of a first token can carry.
+int Oss_get_cmd_line_token(const char* p_cmd_line, int* p_i_start, int* p_n_len);
 // Makes p_path absolute (relative to the working directory) with "." and ".."
 // resolved, as GetFullPathNameA does. p_dst may be p_path itself. Returns the
 // length written, or, when it does not fit into n_dst characters with its
@@ -35,6 +40,7 @@ int Oss_get_full_path_name(const char* p_path, int n_dst, char* p_dst, int* p_i_
 uint32_t Oss_get_last_error(void);
 
 // Test hook: while installed, Oss_get_path_program reads its command line from
-// cb_cmd_line (which may return null) instead of the system. Null removes it.
+// cb_cmd_line (which may return null) instead of the system, and takes its
+// first token with parse_cmd_line. Null removes it.
 typedef const char* (*tyOss_cb_cmd_line)(void* p_user);
 void Oss_test_set_cmd_line_source(tyOss_cb_cmd_line cb_cmd_line, void* p_user);

@@ -39,25 +39,25 @@ static std::string own_path(void) {
 #endif
 }
 
-// Quoted when it holds a blank, so that the first token of this "command
-// line" is the whole path, as on Win32.
-static std::string make_cmd_line(void) {
-    std::string path = own_path();
-    if (path.find(' ') == std::string::npos) return path;
-    return '"' + path + '"';
-}
-
 // Kept once found; when memory ran out it is looked for again next time.
 const char* Oss_get_cmd_line(void) {
     static std::string s_cmd_line;
     if (s_cmd_line.empty()) {
         try {
-            s_cmd_line = make_cmd_line();
+            s_cmd_line = own_path();
         } catch (const std::bad_alloc&) {
             s_cmd_line.clear();
         }
     }
     return s_cmd_line.empty() ? nullptr : s_cmd_line.c_str();
+}
+
+// The line is the path itself: blanks and double quotes belong to it.
+int Oss_get_cmd_line_token(const char* p_cmd_line, int* p_i_start, int* p_n_len) {
+    int n = p_cmd_line ? (int)std::strlen(p_cmd_line) : 0;
+    if (p_i_start) *p_i_start = n > 0 ? 0 : -1;
+    if (p_n_len) *p_n_len = n;
+    return n > 0 ? 1 : -1;
 }
 
 // Joins the working directory and a relative path, drops empty and "."

@@ -8,6 +8,10 @@ const char* Oss_get_cmd_line(void) {
     return GetCommandLineA();
 }
 
+int Oss_get_cmd_line_token(const char* p_cmd_line, int* p_i_start, int* p_n_len) {
+    return parse_cmd_line(p_cmd_line, p_i_start, p_n_len);
+}
+
 int Oss_get_full_path_name(const char* p_path, int n_dst, char* p_dst, int* p_i_filename) {
     DWORD m_dst = (DWORD)(n_dst < 0 ? 0 : n_dst);
     LPSTR p_filename = NULL;

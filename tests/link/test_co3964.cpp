@@ -425,7 +425,7 @@ TEST_F(Co3964Raw, PutOffSendStartedFromIdleIsNotRepeatedAfterTheNextReception) {
     ASSERT_EQ(set_msg("abc"), 2);
     EXPECT_EQ(LinkPair_pump(lp, 0), 0);
     put({STX}); // conflict: put off, but the slot is full
-    EXPECT_EQ(LinkPair_pump(lp, 0), 0);
+    EXPECT_EQ(LinkPair_pump(lp, 0), 1); // the poll leaves with the request waiting
     EXPECT_EQ(co->state, CO3964_ST_RX_BUSY);
     LinkPair_advance_ms(lp, 2001);
     EXPECT_EQ(LinkPair_pump(lp, 0), 0); // NAK, then the own send from idle
@@ -542,15 +542,22 @@ TEST_P(BusySlot, StartRequestWaitsUpTo2000msForTheSlot) {
     ASSERT_EQ(take_sent(), Bytes{DLE});
 
     put({STX});
-    EXPECT_EQ(LinkPair_pump(lp, 0), 0);
+    // The poll leaves with the request waiting, so that its caller can empty the
+    // slot; each later poll finds it still waiting until the deadline.
+    EXPECT_EQ(LinkPair_pump(lp, 0), 1);
+    EXPECT_EQ(co->state, CO3964_ST_RX_BUSY);
+    EXPECT_EQ(take_sent(), Bytes{});
+    LinkPair_advance_ms(lp, 1000);
+    EXPECT_EQ(LinkPair_pump(lp, 0), 1);
     if (c.t_take_ms >= 0) {
-        LinkPair_advance_ms(lp, c.t_take_ms);
+        LinkPair_advance_ms(lp, c.t_take_ms - 1000);
         uint8_t out[4];
         EXPECT_EQ(Co3964_ib_get_msg(co, 4, out), 1);
     } else {
-        LinkPair_advance_ms(lp, 2000);
+        LinkPair_advance_ms(lp, 1000);
     }
-    EXPECT_EQ(LinkPair_pump(lp, 0), 0);
+    // Answered at once when emptied (then it waits for data); still waiting at 2000 ms.
+    EXPECT_EQ(LinkPair_pump(lp, 0), c.t_take_ms >= 0 ? 0 : 1);
     if (c.t_take_ms < 0) {
         EXPECT_EQ(take_sent(), Bytes{});
         LinkPair_advance_ms(lp, 1);

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -306,6 +308,71 @@ TEST_F(DownloadTest, EachFailingStepShowsItsBoxAndRunsNoLaterStep) {
         // The memory image is as it was, signature byte included.
         EXPECT_EQ(vm_now(), vm_before);
         EXPECT_EQ(p_root->rmc.reply_timeout_ms, 100000);
+    }
+}
+
+// Write repetitions (the command-line loader's --retries): a failed RAM or flash
+// write goes out again with the same bytes; nothing else is ever repeated.
+struct RetryCase {
+    const char* name;
+    int fc;       // the request that fails
+    int nth;      // from its nth request on (0: the signature write)
+    int n_fails;  // how many of them in a row
+    int code;     // exception code or FAKE_SILENT
+    int retries;  // the window's n_retries
+    int32_t fail; // expected outcome
+};
+const RetryCase k_retry_cases[] = {
+    {"RAM write refused once", RMC_FC_WRITE_XBRAM, 3, 1, RMC_RES_BUSY, 2, DL_OK},
+    {"RAM write unanswered once", RMC_FC_WRITE_XBRAM, 5, 1, FAKE_SILENT, 1, DL_OK},
+    {"flash write refused twice", RMC_FC_WRITE_FLASH, 4, 2, RMC_RES_BUSY, 2, DL_OK},
+    {"flash write unanswered once", RMC_FC_WRITE_FLASH, 2, 1, FAKE_SILENT, 2, DL_OK},
+    {"flash write refused past the count", RMC_FC_WRITE_FLASH, 4, 3, RMC_RES_BUSY, 2,
+     DL_FAIL_PROGRAM},
+    {"signature is not repeated", RMC_FC_WRITE_FLASH, 0, 1, RMC_RES_BUSY, 2, DL_FAIL_SIGNATURE},
+    {"erase is not repeated", RMC_FC_ERASE_APPL, 1, 1, RMC_RES_BUSY, 2, DL_FAIL_ERASE},
+    {"activation is not repeated", RMC_FC_ACTIVATE_BOOTLOADER, 1, 1, RMC_RES_BUSY, 2,
+     DL_FAIL_ACTIVATE},
+};
+
+TEST_F(DownloadTest, FailedWritesAreRepeatedUpToTheRetryCount) {
+    for (const RetryCase& c : k_retry_cases) {
+        SCOPED_TRACE(c.name);
+        dev = std::make_unique<FakeDevice>();
+        dev->attach(p_root);
+        rec = std::make_unique<RecordingWindow>(pty.slave_path());
+        rec->win.n_retries = c.retries;
+        log->clear();
+        int nth = c.nth ? c.nth : static_cast<int>(non_blank_blocks().size()) + 1;
+        for (int i = 0; i < c.n_fails; i++)
+            dev->fail_nth(c.fc, nth + i, c.code);
+
+        EXPECT_EQ(run(), c.fail);
+        const bool is_write_loop = c.nth != 0 && c.fc != RMC_FC_ERASE_APPL &&
+                                   c.fc != RMC_FC_ACTIVATE_BOOTLOADER;
+        const int n_repeats = is_write_loop ? std::min(c.n_fails, c.retries) : 0;
+        EXPECT_EQ(log->count_containing("repeating the write of "), n_repeats);
+        if (c.fail == DL_OK) {
+            EXPECT_EQ(dev->mode(), FakeDevice::MODE_APPL);
+            // Every non-blank block is in flash as the image has it.
+            for (uint32_t a : non_blank_blocks())
+                ASSERT_EQ(memcmp(dev->flash().data() + (a - FAKE_A_FLASH),
+                                 p_root->p_vm->p_vmem + (a - 0x80000), 256),
+                          0)
+                    << std::hex << a;
+            // The repeated request is the one that failed: same address, same bytes.
+            const auto& reqs = dev->requests();
+            for (size_t i = 1; i < reqs.size(); i++) {
+                if (reqs[i].fc == c.fc && reqs[i - 1].fc == c.fc &&
+                    reqs[i].a_mem == reqs[i - 1].a_mem) {
+                    EXPECT_EQ(reqs[i].data, reqs[i - 1].data);
+                }
+            }
+        } else {
+            EXPECT_EQ(dev->requests().back().fc, c.fc);
+            EXPECT_EQ(dev->count(c.fc), nth + n_repeats);
+        }
+        expect_idle();
     }
 }
 

@@ -2,6 +2,7 @@
 // replies, time-outs in virtual time, link refusals, result logging.
 #include "rmc_pair.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -330,3 +331,110 @@ TEST_F(RmcTransaction, ReplyLongerThanTheBufferIsARecErrorAtOnce) {
 }
 
 } // namespace
+
+// --- a device that sends back to back ---
+
+// A raw device on side 1 that answers the master's bytes as they leave the
+// master, with no gap: the byte with index i (counted from the test's start)
+// makes the device send on_byte[i] at once. So a start request can reach the
+// master while the poll that took the previous frame is still running, as on a
+// loaded host whose process was descheduled after its final DLE.
+struct BackToBack : ::testing::Test {
+    LinkPair* lp = nullptr;
+    Rmc rmc{};
+    std::vector<uint8_t> buf = std::vector<uint8_t>(384);
+    std::vector<int32_t> from_master;
+    std::vector<Bytes> on_byte;
+
+    void SetUp() override {
+        LinkPairCfg cfg = LinkPair_default_cfg();
+        cfg.side[1].is_raw = 1;
+        lp = LinkPair_alloc(&cfg);
+        ASSERT_EQ(Rmc_init_as_master(&rmc, 384, buf.data(), LinkPair_get_co(lp, 0)), &rmc);
+        LinkPair_install_csp(lp, 0);
+        LinkPair_set_wire(lp, 0, wire, this);
+        rmc.reply_timeout_ms = 1000;
+    }
+    void TearDown() override { LinkPair_free(lp); }
+
+    static int32_t wire(void* p_user, LinkPair* p, int, int32_t, int32_t value) {
+        auto* t = static_cast<BackToBack*>(p_user);
+        size_t i = t->from_master.size();
+        t->from_master.push_back(value);
+        if (i < t->on_byte.size())
+            for (uint8_t b : t->on_byte[i])
+                LinkPair_put(p, 1, b);
+        return value;
+    }
+    // A message as a sender puts it on the line after the partner's DLE.
+    static Bytes frame(const Bytes& m) {
+        Bytes out;
+        uint8_t bcc = CO3964_DLE ^ CO3964_ETX;
+        for (uint8_t b : m) {
+            out.push_back(b);
+            if (b == CO3964_DLE) out.push_back(b);
+            else bcc ^= b;
+        }
+        out.insert(out.end(), {CO3964_DLE, CO3964_ETX, bcc});
+        return out;
+    }
+    static Bytes cat(Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+    int n_naks() const {
+        return static_cast<int>(std::count(from_master.begin(), from_master.end(), CO3964_NAK));
+    }
+};
+
+const Bytes kStx{CO3964_STX};
+const Bytes kDle{CO3964_DLE};
+
+TEST_F(BackToBack, StaleMessageRightBeforeTheReplyDoesNotHoldTheReplyUp) {
+    // Master: STX, 07 DLE ETX BCC (the activation); then DLE for each start
+    // request and each frame of the device.
+    const Bytes stale = msg(18, {0x400000}), reply = msg(7);
+    on_byte = {kDle, {}, {}, {}, cat(kDle, kStx),  // request in, stale message starts
+               frame(stale), kStx,                 // its final DLE: the reply starts at once
+               frame(reply)};
+    const uint32_t t0 = LinkPair_get_t_now(lp);
+    EXPECT_EQ(Rmc_do_activate_bootloader(&rmc), RMC_RES_OK);
+    EXPECT_LT(LinkPair_get_t_now(lp) - t0, 50u);
+    EXPECT_EQ(n_naks(), 0);
+    EXPECT_EQ(from_master.size(), 9u); // the last one is the reply's final DLE
+    EXPECT_EQ(from_master.back(), CO3964_DLE);
+}
+
+TEST_F(BackToBack, MessagesArrivingWhileTheRequestWaitsAreDropped) {
+    // Two stale messages back to back before the master's request got out; the
+    // master receives first (a received byte goes before a send), then sends.
+    const Bytes stale_a = msg(37, {0x80000, 1}), stale_b = msg(36), reply = msg(8);
+    on_byte = {frame(stale_a), kStx, frame(stale_b), {}, // stale B's final DLE
+               kDle, {}, {}, {}, cat(kDle, kStx), frame(reply)};
+    LinkPair_put(lp, 1, CO3964_STX);
+    const uint32_t t0 = LinkPair_get_t_now(lp);
+    EXPECT_EQ(Rmc_do_start_appl(&rmc), RMC_RES_OK);
+    EXPECT_LT(LinkPair_get_t_now(lp) - t0, 50u);
+    EXPECT_EQ(n_naks(), 0);
+    EXPECT_EQ(rmc.n_msg, 1);
+    EXPECT_EQ(buf[0], 8);
+}
+
+TEST_F(BackToBack, ASlotNobodyEmptiesStillRefusesTheStartRequestAfter2000ms) {
+    // Nobody takes the first message: the next start request waits for the
+    // slot, polls leave with it waiting, and after 2000 ms it is refused.
+    Co3964* co = LinkPair_get_co(lp, 0);
+    on_byte = {frame(msg(7)), kStx};
+    LinkPair_put(lp, 1, CO3964_STX);
+    EXPECT_EQ(LinkPair_pump(lp, 0), 1);
+    EXPECT_EQ(co->state, CO3964_ST_RX_BUSY);
+    const uint32_t t0 = LinkPair_get_t_now(lp);
+    while (n_naks() == 0 && LinkPair_get_t_now(lp) - t0 < 5000) {
+        EXPECT_EQ(LinkPair_pump(lp, 0), 1);
+        LinkPair_advance_ms(lp, 1);
+    }
+    EXPECT_EQ(n_naks(), 1);
+    EXPECT_GE(LinkPair_get_t_now(lp) - t0, 2000u);
+    EXPECT_LE(LinkPair_get_t_now(lp) - t0, 2002u);
+    EXPECT_EQ(Co3964_ib_get_n_msg(co), 1);
+}

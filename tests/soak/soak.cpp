@@ -1,20 +1,23 @@
 // Fault soak: full downloads with orvo-loader-cli against orvo-devsim through
-// a faulty line, many runs at several fault rates, each with its own seed.
+// a faulty line, many runs at several fault rates, each with its own seed, and
+// each seed twice: once as the window runs the download (no repetitions), once
+// with the CLI's --retries 2 (failed RAM and flash writes sent again).
 //
 // The line is a relay between two pseudo-terminals: the loader opens one end,
 // the relay copies every byte to the simulator's port and back, and corrupts
 // (any other value) or drops each byte with the run's rate. On top, each run
-// picks a period for the simulator's own bad block checks and lost final DLEs.
+// picks a period for one of the simulator's own faults (bad block checks, lost
+// final DLEs, a repeated earlier reply, stray bytes while the loader waits).
 // Every run must end either in success with the flash equal to the image, or
 // in the failing step's message and exit status without the signature byte in
 // a flash that differs from the image. Anything else is a bad outcome; its
 // files are kept.
 //
-// usage: orvo-soak RUNS_PER_RATE [--rates R1,R2,..] [--jobs N] [--seed S] [--keep DIR]
-// The rate is per byte and direction. ORVO_SOAK_VERBOSE=1 prints every run and keeps its
+// usage: orvo-soak RUNS [--rates R1,R2,..] [--jobs N] [--seed S] [--keep DIR]
+// RUNS seeds at each rate, each run without and with --retries 2 (default 100:
+// 1000 runs at the five default rates). The rate is per byte and direction. ORVO_SOAK_VERBOSE=1 prints every run and keeps its
 // files; ORVO_SOAK_SIM_VERBOSE=1 lets the simulator log every request.
 #include "devsim_process.h"
-#include "images.h"
 
 #include <atomic>
 #include <cerrno>
@@ -40,21 +43,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t k_a_flash = 0x80000;
 constexpr uint32_t k_n_flash = 0x74000;
 constexpr uint32_t k_signature = 0x10; // offset of 0x80010
 constexpr int k_run_limit_s = 900;     // a run still going then is a bad outcome (a hang)
-
-// The application as the device's flash must hold it after a download.
-std::vector<uint8_t> expected_flash() {
-    std::vector<uint8_t> f(k_n_flash, 0xFF);
-    for (int32_t k = 0; k < orvo_get_n_set(); k++) {
-        uint32_t a = orvo_get_p_set_a_bytes()[k], n = orvo_get_p_set_n_bytes()[k];
-        if (a < k_a_flash || a - k_a_flash + (uint64_t)n > k_n_flash) continue;
-        std::memcpy(&f[a - k_a_flash], orvo_get_p_set_p_bytes()[k], n);
-    }
-    return f;
-}
+constexpr int k_retries = 2;           // the repetitions of the second run of each seed
 
 // One pseudo-terminal master and the path of its slave, raw.
 bool open_pty(int* p_fd, std::string* p_path) {
@@ -147,53 +139,35 @@ std::string read_text(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-// Runs the loader with its output into files; its exit status, -1 when it had
+// Runs the loader with its log and stderr into files; its exit status, -1 when it had
 // to be killed after the limit.
-int run_cli(const std::string& port, const std::string& dir) {
-    std::string cli = orvo_program_path("tools/cli/orvo-loader-cli");
-    std::string log = dir + "/cli.log", err = dir + "/cli.err";
-    std::vector<std::string> args = {cli,          "download", "--port", port,
-                                     "--progress", "none",     "--log",  log};
-    std::vector<char*> argv;
-    for (auto& s : args)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) return -2;
-    if (pid == 0) {
-        int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int nul = ::open("/dev/null", O_RDWR);
-        if (fd >= 0) dup2(fd, STDERR_FILENO);
-        if (nul >= 0) {
-            dup2(nul, STDIN_FILENO);
-            dup2(nul, STDOUT_FILENO);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
+int run_cli(const std::string& port, const std::string& dir, int retries) {
+    std::vector<std::string> args = {orvo_program_path("tools/cli/orvo-loader-cli"),
+                                     "download",
+                                     "--port",
+                                     port,
+                                     "--progress",
+                                     "none",
+                                     "--log",
+                                     dir + "/cli.log"};
+    if (retries > 0) {
+        args.push_back("--retries");
+        args.push_back(std::to_string(retries));
     }
-    auto deadline = Clock::now() + std::chrono::seconds(k_run_limit_s);
-    for (;;) {
-        int st = 0;
-        pid_t r = waitpid(pid, &st, WNOHANG);
-        if (r == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &st, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return run_program(args, dir + "/cli.err", k_run_limit_s * 1000);
 }
 
-RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
+RunResult one_run(double rate, uint64_t seed, int retries, const std::vector<uint8_t>& image,
                   const std::string& keep_dir) {
     auto t0 = Clock::now();
     std::mt19937_64 rng(seed);
     std::vector<std::string> sim_args = {"--seed", std::to_string(seed % 1000000007)};
     // A simulator fault period only on some runs, in the range of the line's rate.
     if (rate > 0 && rng() % 2) {
+        static const char* const faults[] = {"--bad-bcc-every", "--lose-final-dle-every",
+                                             "--duplicate-reply-every", "--stray-byte-every"};
         long period = (long)(1.0 / (rate * 300)) + 1 + (long)(rng() % 50);
-        sim_args.push_back(rng() % 2 ? "--bad-bcc-every" : "--lose-final-dle-every");
+        sim_args.push_back(faults[rng() % 4]);
         sim_args.push_back(std::to_string(period));
     }
     if (std::getenv("ORVO_SOAK_SIM_VERBOSE")) sim_args.push_back("--verbose");
@@ -226,7 +200,7 @@ RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
     std::thread th([&] { relay.run(); });
 
     std::string dir = sim.dir();
-    int status = run_cli(host_port, dir);
+    int status = run_cli(host_port, dir, retries);
     relay.stop = true;
     th.join();
     if (relay.fp_trace) std::fclose(relay.fp_trace);
@@ -268,11 +242,12 @@ RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
     if (res.outcome == SUCCESS) res.why = info;
     if (std::getenv("ORVO_SOAK_VERBOSE")) {
         std::string tail = err.size() > 300 ? err.substr(err.size() - 300) : err;
-        std::fprintf(stderr, "seed %llu rate %g: %s\n%s\n", (unsigned long long)seed, rate,
-                     res.why.c_str(), tail.c_str());
+        std::fprintf(stderr, "seed %llu rate %g retries %d: %s\n%s\n", (unsigned long long)seed,
+                     rate, retries, res.why.c_str(), tail.c_str());
     }
     if ((res.outcome == BAD || std::getenv("ORVO_SOAK_VERBOSE")) && !keep_dir.empty()) {
-        std::string to = keep_dir + "/run-" + std::to_string(seed);
+        std::string to =
+            keep_dir + "/run-" + std::to_string(seed) + "-retries-" + std::to_string(retries);
         std::error_code ec;
         std::filesystem::create_directories(to, ec);
         for (const char* f : {"cli.log", "cli.err", "flash.bin", "report.json", "faults.txt"})
@@ -282,16 +257,23 @@ RunResult one_run(double rate, uint64_t seed, const std::vector<uint8_t>& image,
     return res;
 }
 
+// The runs of one rate and one retry count.
 struct Row {
-    double rate;
     int runs = 0, successes = 0, clean = 0, bad = 0;
     double seconds = 0;
 };
 
+std::string success_rate(const Row& r) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%d/%d %5.1f %%", r.successes, r.runs,
+                  r.runs ? 100.0 * r.successes / r.runs : 0.0);
+    return b;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    int runs_per_rate = argc > 1 ? std::atoi(argv[1]) : 50;
+    int runs_per_rate = argc > 1 ? std::atoi(argv[1]) : 100;
     std::vector<double> rates = {0.000003, 0.00001, 0.00003, 0.0001, 0.001};
     int jobs = 3;
     uint64_t seed0 = 1;
@@ -318,24 +300,27 @@ int main(int argc, char** argv) {
         }
     }
     if (runs_per_rate < 1) {
-        std::fprintf(stderr, "usage: orvo-soak RUNS_PER_RATE [--rates R,..] [--jobs N] "
+        std::fprintf(stderr, "usage: orvo-soak RUNS [--rates R,..] [--jobs N] "
                              "[--seed S] [--keep DIR]\n");
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
-    const std::vector<uint8_t> image = expected_flash();
+    const std::vector<uint8_t> image = devsim_expected_flash();
 
+    // Each seed runs without and with repetitions, so that the two columns meet the same
+    // line faults until their runs part.
     struct Job {
         size_t i_rate;
         uint64_t seed;
+        int i_mode; // 0 without repetitions, 1 with --retries k_retries
     };
     std::vector<Job> work;
+    uint64_t seed = seed0;
     for (int k = 0; k < runs_per_rate; k++)
-        for (size_t r = 0; r < rates.size(); r++)
-            work.push_back({r, seed0 + work.size()});
-    std::vector<Row> rows(rates.size());
-    for (size_t r = 0; r < rates.size(); r++)
-        rows[r].rate = rates[r];
+        for (size_t r = 0; r < rates.size(); r++, seed++)
+            for (int mode = 0; mode < 2; mode++)
+                work.push_back({r, seed, mode});
+    std::vector<Row> rows[2] = {std::vector<Row>(rates.size()), std::vector<Row>(rates.size())};
     std::mutex mu;
     std::atomic<size_t> next{0};
     size_t n_done = 0; // under mu
@@ -344,17 +329,19 @@ int main(int argc, char** argv) {
             size_t i = next++;
             if (i >= work.size()) return;
             const Job& j = work[i];
-            RunResult res = one_run(rates[j.i_rate], j.seed, image, keep_dir);
+            int retries = j.i_mode ? k_retries : 0;
+            RunResult res = one_run(rates[j.i_rate], j.seed, retries, image, keep_dir);
             std::lock_guard<std::mutex> lock(mu);
-            Row& row = rows[j.i_rate];
+            Row& row = rows[j.i_mode][j.i_rate];
             row.runs++;
             row.seconds += res.seconds;
             if (res.outcome == SUCCESS) row.successes++;
             if (res.outcome == CLEAN_FAILURE) row.clean++;
             if (res.outcome == BAD) {
                 row.bad++;
-                std::printf("BAD run seed %llu rate %g: %s\n", (unsigned long long)j.seed,
-                            rates[j.i_rate], res.why.c_str());
+                std::printf("BAD run seed %llu rate %g retries %d: %s\n",
+                            (unsigned long long)j.seed, rates[j.i_rate], retries,
+                            res.why.c_str());
             }
             std::fprintf(stderr, "\r%zu/%zu runs", ++n_done, work.size());
         }
@@ -367,13 +354,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "\n");
 
     int total_bad = 0, total_runs = 0;
-    std::printf("%-10s %6s %10s %16s %13s %12s\n", "rate", "runs", "successes", "clean failures",
-                "bad outcomes", "mean s/run");
-    for (const Row& row : rows) {
-        std::printf("%-10g %6d %10d %16d %13d %12.1f\n", row.rate, row.runs, row.successes,
-                    row.clean, row.bad, row.runs ? row.seconds / row.runs : 0.0);
-        total_bad += row.bad;
-        total_runs += row.runs;
+    std::printf("%-10s %6s %20s %20s %16s %13s %12s\n", "rate", "seeds", "ok, no retries",
+                "ok, --retries 2", "clean failures", "bad outcomes", "mean s/run");
+    for (size_t r = 0; r < rates.size(); r++) {
+        const Row& a = rows[0][r];
+        const Row& b = rows[1][r];
+        int runs = a.runs + b.runs;
+        std::printf("%-10g %6d %20s %20s %16d %13d %12.1f\n", rates[r], a.runs,
+                    success_rate(a).c_str(), success_rate(b).c_str(), a.clean + b.clean,
+                    a.bad + b.bad, runs ? (a.seconds + b.seconds) / runs : 0.0);
+        total_bad += a.bad + b.bad;
+        total_runs += runs;
     }
     std::printf("%d runs, %d bad outcomes\n", total_runs, total_bad);
     return total_bad == 0 ? 0 : 1;

@@ -266,29 +266,32 @@ TEST(OssProgram, StartedThroughASymbolicLink) {
 }
 
 // A second name of the program file (a hard link, or a copy where linking is
-// refused) in a directory whose name holds a blank: the command line is then
-// quoted and the directory comes back whole.
-TEST(OssProgram, StartedFromADirectoryWithABlank) {
+// refused) in a directory whose name holds blanks or double quotes: the
+// directory comes back whole, as the command line names the path bare.
+TEST(OssProgram, StartedFromADirectoryWithABlankOrAQuote) {
     if (report_if_child()) return;
     std::string exe = own_exe();
-    std::string tmpl_s = dir_of(exe) + "/oss blank XXXXXX";
-    std::string tmpl_buf = tmpl_s;
-    ASSERT_NE(mkdtemp(tmpl_buf.data()), nullptr);
-    std::string dir = tmpl_buf;
-    std::string second = dir + "/loader";
-    if (link(exe.c_str(), second.c_str()) != 0) {
-        std::ifstream in(exe, std::ios::binary);
-        std::ofstream out(second, std::ios::binary);
-        out << in.rdbuf();
-        out.close();
-        ASSERT_EQ(chmod(second.c_str(), 0755), 0);
+    for (const char* name : {"oss blank XXXXXX", "oss \"quoted\" blank XXXXXX",
+                             "oss\"quote\"XXXXXX"}) {
+        SCOPED_TRACE(name);
+        std::string tmpl_buf = dir_of(exe) + "/" + name;
+        ASSERT_NE(mkdtemp(tmpl_buf.data()), nullptr);
+        std::string dir = tmpl_buf;
+        std::string second = dir + "/loader";
+        if (link(exe.c_str(), second.c_str()) != 0) {
+            std::ifstream in(exe, std::ios::binary);
+            std::ofstream out(second, std::ios::binary);
+            out << in.rdbuf();
+            out.close();
+            ASSERT_EQ(chmod(second.c_str(), 0755), 0);
+        }
+        Report r = run_child("/", second);
+        EXPECT_EQ(r.result, (int)dir.size());
+        EXPECT_EQ(r.dir, dir);
+        EXPECT_EQ(r.cmd_line, second);
+        unlink(second.c_str());
+        rmdir(dir.c_str());
     }
-    Report r = run_child("/", second);
-    EXPECT_EQ(r.result, (int)dir.size());
-    EXPECT_EQ(r.dir, dir);
-    EXPECT_EQ(r.cmd_line, "\"" + second + "\"");
-    unlink(second.c_str());
-    rmdir(dir.c_str());
 }
 
 } // namespace

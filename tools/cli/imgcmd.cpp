@@ -31,6 +31,29 @@ int32_t non_blank_blocks(const uint8_t* p_bytes, uint32_t n_bytes, int32_t n_blo
     return n;
 }
 
+uint32_t crc32_update(uint32_t crc, const uint8_t* p_bytes, uint32_t n_bytes) {
+    crc = ~crc;
+    for (uint32_t i = 0; i < n_bytes; i++) {
+        crc ^= p_bytes[i];
+        for (int k = 0; k < 8; k++)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+ImageInfo info_of(const char* p_name, const char* p_source, const MsrLin* p_set, int32_t n_block) {
+    ImageInfo info{p_name, p_source, 0, 0, 0};
+    int32_t n_set = MsrLin_get_n_set(p_set);
+    for (int32_t i = 0; i < n_set; i++) {
+        const uint8_t* p_bytes = MsrLin_get_p_set_p_bytes(p_set)[i];
+        uint32_t n_bytes = MsrLin_get_p_set_n_bytes(p_set)[i];
+        info.size += n_bytes;
+        info.blocks += static_cast<uint32_t>(non_blank_blocks(p_bytes, n_bytes, n_block));
+        info.crc32 = crc32_update(info.crc32, p_bytes, n_bytes);
+    }
+    return info;
+}
+
 void print_set(FILE* fp, const char* p_title, const MsrLin* p_set, int32_t n_block) {
     int32_t n_set = MsrLin_get_n_set(p_set);
     const uint32_t* p_a = MsrLin_get_p_set_a_bytes(p_set);
@@ -65,6 +88,16 @@ bool save_set(FILE* fp, const MsrLin* p_set, const std::string& path) {
 }
 
 } // namespace
+
+std::vector<ImageInfo> Images_info(Root* p_root, const char* p_source_loader,
+                                   const char* p_source_appl) {
+    if (!check_is_loaded(p_root)) return {};
+    int32_t n_block = Root_get_n_block(p_root);
+    ImageInfo appl = info_of("application", p_source_appl, Root_get_p_set_appl(p_root), n_block);
+    // What the download writes: the memory image's blocks.
+    appl.blocks = static_cast<uint32_t>(Root_get_n_bytes_appl(p_root) / n_block);
+    return {info_of("flash loader", p_source_loader, Root_get_p_set_loader(p_root), n_block), appl};
+}
 
 int32_t Images_print(FILE* fp, Root* p_root) {
     if (!check_is_loaded(p_root)) {

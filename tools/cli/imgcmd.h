@@ -4,8 +4,24 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 struct Root;
+
+// What a run tells of one image.
+struct ImageInfo {
+    std::string name;   // "flash loader", "application"
+    std::string source; // "built-in" or the file's path
+    uint32_t size;      // bytes of data
+    uint32_t blocks;    // blocks of the root's block size that are not all 0xFF
+    uint32_t crc32;     // CRC-32 (as zlib's crc32) of the data, segments in order
+};
+
+// The flash loader and the application of the root (loading them first), each with the given
+// source text. Empty when the images could not be built.
+std::vector<ImageInfo> Images_info(Root* p_root, const char* p_source_loader,
+                                   const char* p_source_appl);
 
 // Prints the flash loader and the application of the root (loading them first): segments
 // with address, end and length, total bytes, blocks of the root's block size that are not all

@@ -11,6 +11,7 @@
 struct PortFound {
     std::string path; // "/dev/ttyUSB0", "COM3"
     std::string text; // "USB 0403:6001 FTDI FT232R (serial A1)", "\Device\Serial0"
+    int latency_ms;   // the USB adapter's latency timer; -1 where the driver has none
 };
 
 // The serial devices of this machine, in a stable order.
@@ -40,6 +41,24 @@ void Ports_platform_print_denied(FILE* fp, const char* p_path);
 
 // The system's text for the error code last_error.
 std::string Ports_platform_error_text(uint32_t last_error);
+
+// The device path a port name given by the user stands for: on POSIX a bare device name
+// ("ttyUSB0") is the device in /dev; any other name is kept. COM names are already upper case.
+std::string Ports_platform_normalize(const std::string& name);
+
+// A process that has the device p_path open.
+struct PortHolder {
+    long pid;
+    std::string name; // the program's name
+    bool is_line_end; // it also holds a pseudo-terminal master: the other end of a pty
+};
+// The other processes that have p_path open, as far as the system tells (Linux: /proc); empty
+// where it does not.
+std::vector<PortHolder> Ports_platform_holders(const char* p_path);
+
+// The latency timer in milliseconds of the USB adapter behind p_path; -1 when its driver has none
+// or the system does not tell.
+int Ports_platform_latency_ms(const char* p_path);
 
 // How the COM names map to devices, for the missing-port hint (a line with its newline).
 extern const char Ports_platform_k_com_note[];

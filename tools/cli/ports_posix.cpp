@@ -1,10 +1,12 @@
-// Serial ports on POSIX: the device scan of /dev with sysfs descriptions, the COM names from
-// the environment, errno codes and the device's group for a denied open.
+// Serial ports on POSIX: the device scan of sysfs with its descriptions, the COM names from
+// the environment, errno codes, the device's group for a denied open and the processes that
+// hold a device (/proc). ORVO_SYSFS_ROOT, when set, stands for /sys (tests use a fake tree).
 #include "ports_platform.h"
 
 #include "uart.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -33,6 +35,11 @@ struct Port {
     std::string name; // "ttyUSB0"
 };
 
+std::string sys_root() {
+    const char* p_root = getenv("ORVO_SYSFS_ROOT");
+    return p_root && *p_root ? p_root : "/sys";
+}
+
 std::string read_line_of(const std::string& path) {
     FILE* fp = fopen(path.c_str(), "r");
     if (!fp) return "";
@@ -44,10 +51,10 @@ std::string read_line_of(const std::string& path) {
     return s;
 }
 
-// The serial devices under /dev, in prefix order and by number.
+// The serial devices the kernel has, in prefix order and by number.
 std::vector<Port> scan_ports() {
     std::vector<Port> ports;
-    DIR* dir = opendir("/dev");
+    DIR* dir = opendir((sys_root() + "/class/tty").c_str());
     if (!dir) return ports;
     while (dirent* e = readdir(dir)) {
         for (int i = 0; i < 3; i++) {
@@ -69,7 +76,7 @@ std::vector<Port> scan_ports() {
 // The USB device above a tty: the first directory upward from its sysfs device that has ids.
 std::string usb_description(const std::string& name) {
     char real[PATH_MAX];
-    std::string link = "/sys/class/tty/" + name + "/device";
+    std::string link = sys_root() + "/class/tty/" + name + "/device";
     if (!realpath(link.c_str(), real)) return "";
     std::string dir = real;
     for (int up = 0; up < 4 && dir.size() > 1; up++) {
@@ -91,7 +98,7 @@ std::string usb_description(const std::string& name) {
 
 std::string description(const Port& port) {
     if (port.i_prefix == 0) {
-        std::string base = "/sys/class/tty/" + port.name + "/";
+        std::string base = sys_root() + "/class/tty/" + port.name + "/";
         std::string type = read_line_of(base + "type");
         if (type == "0") return "no UART detected";
         std::string text = "serial port";
@@ -103,6 +110,20 @@ std::string description(const Port& port) {
     }
     std::string usb = usb_description(port.name);
     return usb.empty() ? "USB serial" : usb;
+}
+
+// The latency timer of the tty's USB serial driver (FTDI and kin), -1 when it has none.
+int latency_of(const std::string& name) {
+    std::string v = read_line_of(sys_root() + "/class/tty/" + name + "/device/latency_timer");
+    if (v.empty() || !isdigit(static_cast<unsigned char>(v[0]))) return -1;
+    return atoi(v.c_str());
+}
+
+// The tty name of a device path, symlinks followed ("/dev/ttyUSB0" -> "ttyUSB0").
+std::string tty_name_of(const char* p_path) {
+    char real[PATH_MAX];
+    std::string path = realpath(p_path, real) ? real : p_path;
+    return path.substr(path.rfind('/') + 1);
 }
 
 std::string group_of(gid_t gid) {
@@ -124,7 +145,10 @@ std::vector<PortFound> Ports_platform_scan(void) {
     std::vector<PortFound> found;
     for (const Port& port : scan_ports()) {
         std::string path = "/dev/" + port.name;
-        found.push_back({path, description(port) + access_note(path)});
+        int latency_ms = latency_of(port.name);
+        std::string text = description(port) + access_note(path);
+        if (latency_ms >= 0) text += ", latency timer " + std::to_string(latency_ms) + " ms";
+        found.push_back({path, text, latency_ms});
     }
     return found;
 }
@@ -170,4 +194,49 @@ void Ports_platform_print_denied(FILE* fp, const char* p_path) {
 
 std::string Ports_platform_error_text(uint32_t last_error) {
     return strerror(static_cast<int>(last_error));
+}
+
+std::string Ports_platform_normalize(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name.compare(0, 3, "COM") == 0)
+        return name;
+    return "/dev/" + name;
+}
+
+std::vector<PortHolder> Ports_platform_holders(const char* p_path) {
+    std::vector<PortHolder> holders;
+    char real[PATH_MAX];
+    if (!p_path || !realpath(p_path, real)) return holders;
+    DIR* proc = opendir("/proc");
+    if (!proc) return holders;
+    long self = static_cast<long>(getpid());
+    while (dirent* e = readdir(proc)) {
+        char* end;
+        long pid = strtol(e->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == self) continue;
+        std::string fd_dir = std::string("/proc/") + e->d_name + "/fd";
+        DIR* fds = opendir(fd_dir.c_str());
+        if (!fds) continue; // another user's process: the system does not tell
+        bool is_holder = false, is_line_end = false;
+        while (dirent* f = readdir(fds)) {
+            char target[PATH_MAX];
+            ssize_t n = readlink((fd_dir + "/" + f->d_name).c_str(), target, sizeof target - 1);
+            if (n <= 0) continue;
+            target[n] = '\0';
+            if (strcmp(target, real) == 0) is_holder = true;
+            if (strcmp(target, "/dev/ptmx") == 0 || strcmp(target, "/dev/pts/ptmx") == 0)
+                is_line_end = true;
+        }
+        closedir(fds);
+        if (is_holder)
+            holders.push_back(
+                {pid, read_line_of(fd_dir.substr(0, fd_dir.size() - 3) + "/comm"), is_line_end});
+    }
+    closedir(proc);
+    std::sort(holders.begin(), holders.end(),
+              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
+    return holders;
+}
+
+int Ports_platform_latency_ms(const char* p_path) {
+    return p_path ? latency_of(tty_name_of(p_path)) : -1;
 }

@@ -53,7 +53,7 @@ std::vector<PortFound> Ports_platform_scan(void) {
     for (const auto& com : coms) {
         std::string path = "COM" + std::to_string(com.first);
         std::string target = target_of(com.second.c_str());
-        found.push_back({path, target.empty() ? "serial port" : target});
+        found.push_back({path, target.empty() ? "serial port" : target, -1});
     }
     return found;
 }
@@ -99,4 +99,16 @@ std::string Ports_platform_error_text(uint32_t last_error) {
     char code[32];
     snprintf(code, sizeof code, "error %lu", static_cast<unsigned long>(last_error));
     return n > 0 ? std::string(buf, n) + " (" + code + ")" : std::string(code);
+}
+
+std::string Ports_platform_normalize(const std::string& name) {
+    return name;
+}
+
+std::vector<PortHolder> Ports_platform_holders(const char*) {
+    return {};
+}
+
+int Ports_platform_latency_ms(const char*) {
+    return -1;
 }

@@ -18,7 +18,8 @@ int TermWin_platform_read_answer_byte(char* p_c, int t_ms);
 void TermWin_platform_write_raw(const char* s, size_t n);
 // Ends the process at once with status, flushing nothing; may be called from the Ctrl-C handler.
 [[noreturn]] void TermWin_platform_exit_now(int status);
-// Makes cb_interrupt run at every Ctrl-C from now on. It may run at any moment (a signal
+// Makes cb_signal run at every SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C and Ctrl-Break,
+// as SIGINT) from now on, with the signal's POSIX number. It may run at any moment (a signal
 // handler, or a thread of its own), so it only touches sig_atomic_t flags and the two calls
 // above. Reads and writes interrupted by it go on.
-void TermWin_platform_catch_interrupt(void (*cb_interrupt)(void));
+void TermWin_platform_catch_interrupt(void (*cb_signal)(int sig));

@@ -1,18 +1,19 @@
 // Terminal window on POSIX: the terminal's size from ioctl, answers by poll and read on stdin,
-// Ctrl-C as SIGINT.
+// SIGINT, SIGTERM and SIGHUP caught.
 #include "termwin_platform.h"
 
 #include <cerrno>
 #include <csignal>
+#include <initializer_list>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-static void (*volatile s_cb_interrupt)(void);
+static void (*volatile s_cb_signal)(int sig);
 
-static void on_sigint(int) {
+static void on_signal(int sig) {
     int saved = errno;
-    if (s_cb_interrupt) s_cb_interrupt();
+    if (s_cb_signal) s_cb_signal(sig);
     errno = saved;
 }
 
@@ -54,13 +55,14 @@ void TermWin_platform_exit_now(int status) {
     _exit(status);
 }
 
-void TermWin_platform_catch_interrupt(void (*cb_interrupt)(void)) {
-    s_cb_interrupt = cb_interrupt;
+void TermWin_platform_catch_interrupt(void (*cb_signal)(int sig)) {
+    s_cb_signal = cb_signal;
     struct sigaction sa {};
-    sa.sa_handler = on_sigint;
+    sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);
     // Interrupted reads and writes go on; the waits are polls, which return
-    // early anyway, and the counter is looked at after each.
+    // early anyway, and the counters are looked at after each.
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
 }

@@ -10,11 +10,11 @@
 
 namespace {
 
-void (*volatile s_cb_interrupt)(void);
+void (*volatile s_cb_signal)(int sig);
 
 BOOL WINAPI on_console_ctrl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    if (s_cb_interrupt) s_cb_interrupt();
+    if (s_cb_signal) s_cb_signal(2); // as SIGINT
     return TRUE;
 }
 
@@ -127,8 +127,8 @@ void TermWin_platform_exit_now(int status) {
         Sleep(INFINITE);
 }
 
-void TermWin_platform_catch_interrupt(void (*cb_interrupt)(void)) {
+void TermWin_platform_catch_interrupt(void (*cb_signal)(int sig)) {
     static bool s_is_installed = false;
-    s_cb_interrupt = cb_interrupt;
+    s_cb_signal = cb_signal;
     if (!s_is_installed) s_is_installed = SetConsoleCtrlHandler(on_console_ctrl, TRUE) != 0;
 }

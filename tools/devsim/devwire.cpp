@@ -141,6 +141,7 @@ int32_t cb_receive(void* p_uart) {
     if (w->in.empty()) read_input(w, now);
     if (w->in.empty() || w->in.front().t_us > now) return -1;
     uint8_t b = w->in.front().b;
+    int64_t t_arrived = w->in.front().t_us;
     w->in.pop_front();
     // Only where the link expects a control character is 0x15 a NAK, not data.
     const int32_t state = w->co.state;
@@ -148,6 +149,23 @@ int32_t cb_receive(void* p_uart) {
                             state == CO3964_ST_TX_WAIT_FINAL))
         w->n_naks_received++;
     if (b == CO3964_DLE && state == CO3964_ST_TX_WAIT_FINAL) w->t_delivered_us = now;
+    // The host's first byte sent after our stray byte may be its NAK to it.
+    bool answers_stray = false;
+    if (w->t_stray_us >= 0 && t_arrived > w->t_stray_us) {
+        answers_stray = b == CO3964_NAK;
+        w->t_stray_us = -1;
+    }
+    if (state == CO3964_ST_TX_WAIT_ACK && w->start_open) {
+        w->start_open = false;
+        if (b == CO3964_DLE)
+            w->n_starts_accepted++;
+        else if (b == CO3964_STX)
+            w->n_starts_yielded++;
+        else if (b == CO3964_NAK && !answers_stray)
+            w->n_starts_refused++;
+        else
+            w->n_starts_disturbed++;
+    }
     if (b == CO3964_STX && (state == CO3964_ST_IDLE || state == CO3964_ST_TX_WAIT_ACK)) {
         if (w->last_in_failed) w->n_retries_host++;
         w->last_in_failed = false;
@@ -177,6 +195,16 @@ int32_t cb_send_byte(void* p_uart, int32_t ch) {
         w->n_bad_bcc++;
     }
     if (state == CO3964_ST_TX_STX && w->co.n_connect_try > 1) w->n_retries_dev++;
+    // A start request still open when the next one (or the give-up NAK) goes
+    // out had no answer within the acknowledgement delay.
+    bool starts = state == CO3964_ST_TX_STX && b == CO3964_STX;
+    bool gives_up = state == CO3964_ST_TX_REPEAT_STX && b == CO3964_NAK;
+    if ((starts || gives_up) && w->start_open) w->n_starts_unanswered++;
+    if (gives_up) w->start_open = false;
+    if (starts) {
+        w->n_starts++;
+        w->start_open = true;
+    }
     queue_out(w, b);
     send_queued(w);
     return b;
@@ -292,6 +320,17 @@ void DevWire_take_requests(DevWire* w) {
     while (w->requests.size() < k_m_requests && RmcSlave_take_request(&w->slave) >= 0)
         w->requests.push_back(
             {std::vector<uint8_t>(w->slave.req, w->slave.req + w->slave.n_req), w->t_frame_in_us});
+}
+
+void DevWire_send_stray(DevWire* w) {
+    uint8_t b;
+    do {
+        b = (uint8_t)Dev_next_rand(&w->rng);
+    } while (b == CO3964_STX || b == CO3964_DLE || b == CO3964_NAK);
+    queue_out(w, b);
+    w->t_stray_us = w->t_out_last_us;
+    w->n_stray++;
+    send_queued(w);
 }
 
 void DevWire_discard_input(DevWire* w) {

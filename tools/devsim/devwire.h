@@ -73,6 +73,19 @@ struct DevWire {
     int n_final_dle_lost = 0;
     int n_bad_bcc = 0;
     int n_final_dle_sent = 0; // good inbound frames acknowledged
+    // The device's start requests and what became of each: the host's DLE,
+    // its NAK, nothing within the acknowledgement delay, the host's own start
+    // request (the device gives way), or another byte (line noise, or the
+    // host's NAK to a stray byte of ours).
+    int n_starts = 0;
+    int n_starts_accepted = 0;
+    int n_starts_refused = 0;
+    int n_starts_unanswered = 0;
+    int n_starts_yielded = 0;
+    int n_starts_disturbed = 0;
+    bool start_open = false; // the latest start request has had no answer yet
+    int n_stray = 0;         // stray bytes sent
+    int64_t t_stray_us = -1; // when the latest one left; -1 once the host's next byte came
     bool last_in_failed = false;
     bool corrupt_this = false;
     int n_tail = 0; // bytes sent after the current block (DLE, ETX, BCC)
@@ -96,6 +109,10 @@ void DevWire_wait(DevWire* w, int64_t t_until_us, bool for_input);
 
 // Moves messages waiting in the link's inbound slot into requests.
 void DevWire_take_requests(DevWire* w);
+
+// Sends one stray byte (neither STX, DLE nor NAK) outside any frame, as line
+// noise would; the host's NAK to it is told apart from a refusal.
+void DevWire_send_stray(DevWire* w);
 
 // Drops everything received (a device that ignores the line).
 void DevWire_discard_input(DevWire* w);

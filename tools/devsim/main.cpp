@@ -29,10 +29,6 @@
 
 namespace {
 
-// Pause before a message that follows the last one unasked (a stale reply and
-// the reply, the replies to a request and to its repetition).
-constexpr int64_t k_gap_us = 20000;
-
 const char k_usage[] =
     "usage: orvo-devsim [options]\n"
     "\n"
@@ -50,6 +46,10 @@ const char k_usage[] =
     "  --erase-ms N              an erase of the application sectors takes N ms\n"
     "  --write-ms N              each flash write takes N ms\n"
     "  --reply-delay-ms N        every reply leaves N ms after its request\n"
+    "  --gap-ms N                a message that follows the previous one with no request\n"
+    "                            between (a stale or repeated reply and the reply, the\n"
+    "                            replies to a request and to its repetition) waits N ms\n"
+    "                            after the previous one was delivered\n"
     "Faults:\n"
     "  --nak-first N             refuse the first N inbound frames with NAK\n"
     "  --bad-bcc-every K         every K-th outbound frame carries a wrong block check\n"
@@ -57,8 +57,13 @@ const char k_usage[] =
     "  --busy-every K            every K-th request is answered with the busy exception\n"
     "  --stale-reply-every K     every K-th reply is preceded by a stale reply of an\n"
     "                            earlier request\n"
+    "  --duplicate-reply-every K every K-th reply is preceded by the previous reply again\n"
+    "  --stray-byte-every K      a stray byte goes to the host while it waits for every\n"
+    "                            K-th reply\n"
     "  --silent-after N          after N requests answer nothing more (bytes are read\n"
     "                            and ignored)\n"
+    "  --weak-flash-byte ADR     a worn flash cell at ADR (0x-hexadecimal or decimal): flash\n"
+    "                            writes are acknowledged but it keeps its value\n"
     "  --corrupt-ram-write N     flip one data byte of the N-th RAM write (1-based): the\n"
     "                            flash loader in RAM is then corrupt and the jump crashes\n"
     "  --seed S                  seed of the fault choices (default 1)\n"
@@ -66,23 +71,26 @@ const char k_usage[] =
     "  --dump-flash FILE         raw flash 0x80000..0xF4000 (0x74000 bytes)\n"
     "  --dump-ram FILE           raw RAM 0x400000..0x500000 (0x100000 bytes)\n"
     "  --report FILE             JSON: mode reached, commands in order with counts,\n"
-    "                            retries and NAKs each way, signature_last, app_started,\n"
+    "                            retries and NAKs each way, what became of the device's\n"
+    "                            start requests, signature_last, app_started,\n"
     "                            sha256 of flash and of the RAM segments\n"
     "Other:\n"
     "  --verbose                 log every request and reply on stderr\n"
     "  --help                    this text\n"
+    "  --version                 the program's name and version\n"
     "\n"
     "Exit status: 0 on a clean exit (SIGINT, SIGTERM, --once, --idle-exit-ms),\n"
     "1 when the pseudo-terminal cannot be made, 2 for a bad command line.\n";
 
 struct Options {
     std::string link, dump_flash, dump_ram, report;
-    int erase_ms = 0, write_ms = 0, reply_delay_ms = 0;
+    int erase_ms = 0, write_ms = 0, reply_delay_ms = 0, gap_ms = 0;
     int pace_baud = 0;
     int nak_first = 0, bad_bcc_every = 0, lose_final_dle_every = 0;
-    int busy_every = 0, stale_reply_every = 0;
+    int busy_every = 0, stale_reply_every = 0, duplicate_reply_every = 0, stray_byte_every = 0;
     int silent_after = -1;
     int corrupt_ram_write = 0;
+    uint32_t weak_flash_byte = 0;
     uint32_t seed = 1;
     bool once = false;
     int idle_exit_ms = 0;
@@ -115,7 +123,7 @@ bool parse_count(const char* s, long max, long* p_out) {
     return true;
 }
 
-// 0 to run, 1 for --help shown, 2 for a bad command line (reported).
+// 0 to run, 1 for --help or --version shown, 2 for a bad command line (reported).
 int parse_options(int argc, char** argv, Options* o) {
     struct IntOpt {
         const char* name;
@@ -126,12 +134,15 @@ int parse_options(int argc, char** argv, Options* o) {
         {"--erase-ms", &o->erase_ms, 3600000},
         {"--write-ms", &o->write_ms, 3600000},
         {"--reply-delay-ms", &o->reply_delay_ms, 3600000},
+        {"--gap-ms", &o->gap_ms, 3600000},
         {"--pace-baud", &o->pace_baud, 100000000},
         {"--nak-first", &o->nak_first, INT_MAX},
         {"--bad-bcc-every", &o->bad_bcc_every, INT_MAX},
         {"--lose-final-dle-every", &o->lose_final_dle_every, INT_MAX},
         {"--busy-every", &o->busy_every, INT_MAX},
         {"--stale-reply-every", &o->stale_reply_every, INT_MAX},
+        {"--duplicate-reply-every", &o->duplicate_reply_every, INT_MAX},
+        {"--stray-byte-every", &o->stray_byte_every, INT_MAX},
         {"--silent-after", &o->silent_after, INT_MAX},
         {"--corrupt-ram-write", &o->corrupt_ram_write, INT_MAX},
         {"--idle-exit-ms", &o->idle_exit_ms, INT_MAX},
@@ -149,12 +160,31 @@ int parse_options(int argc, char** argv, Options* o) {
             std::fputs(k_usage, stdout);
             return 1;
         }
+        if (!std::strcmp(a, "--version")) {
+            std::printf("orvo-devsim %s\n", ORVO_VERSION);
+            return 1;
+        }
         if (!std::strcmp(a, "--once")) {
             o->once = true;
             continue;
         }
         if (!std::strcmp(a, "--verbose")) {
             o->verbose = true;
+            continue;
+        }
+        if (!std::strcmp(a, "--weak-flash-byte")) {
+            const char* v = i + 1 < argc ? argv[++i] : "";
+            char* end = nullptr;
+            errno = 0;
+            unsigned long adr = std::strtoul(v, &end, 0);
+            if (!*v || *end || errno || adr < DEV_A_FLASH || adr >= DEV_A_FLASH + DEV_N_FLASH) {
+                std::fprintf(stderr,
+                             "orvo-devsim: --weak-flash-byte needs a flash address "
+                             "0x80000..0xF3FFF, not '%s'\n",
+                             v);
+                return 2;
+            }
+            o->weak_flash_byte = (uint32_t)adr;
             continue;
         }
         bool done = false;
@@ -239,6 +269,7 @@ bool write_file(const std::string& path, const void* p, size_t n) {
 struct Counters {
     int n_busy = 0;
     int n_stale = 0;
+    int n_duplicate = 0;
     int n_replies = 0;
     int n_replies_failed = 0; // replies the host never acknowledged
 };
@@ -277,6 +308,14 @@ std::string make_report(const DevModel& m, const DevWire& w, const Counters& c) 
     add("\"exceptions\": " + std::to_string(m.n_exceptions));
     add("\"busy_replies\": " + std::to_string(c.n_busy));
     add("\"stale_replies\": " + std::to_string(c.n_stale));
+    add("\"duplicate_replies\": " + std::to_string(c.n_duplicate));
+    add("\"stray_bytes\": " + std::to_string(w.n_stray));
+    add("\"start_requests\": {\"sent\": " + std::to_string(w.n_starts) +
+        ", \"accepted\": " + std::to_string(w.n_starts_accepted) +
+        ", \"refused\": " + std::to_string(w.n_starts_refused) +
+        ", \"unanswered\": " + std::to_string(w.n_starts_unanswered) +
+        ", \"yielded\": " + std::to_string(w.n_starts_yielded) +
+        ", \"disturbed\": " + std::to_string(w.n_starts_disturbed) + "}");
     add("\"replies_not_delivered\": " + std::to_string(c.n_replies_failed));
     add("\"retries\": {\"host_to_device\": " + std::to_string(w.n_retries_host) +
         ", \"device_to_host\": " + std::to_string(w.n_retries_dev) + "}");
@@ -370,7 +409,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     static DevModel m;
-    DevModelCfg cfg{o.erase_ms, o.write_ms, o.corrupt_ram_write, o.seed};
+    DevModelCfg cfg{o.erase_ms, o.write_ms, o.corrupt_ram_write, o.seed, o.weak_flash_byte};
     DevModel_init(&m, &cfg);
 
     struct Outgoing {
@@ -414,12 +453,12 @@ int main(int argc, char** argv) {
         }
         if (sending) continue;
         if (!outq.empty()) {
-            // A message right behind the last one, with nothing from the host in
-            // between, would find the host's inbound slot still full (it holds the
-            // last one until its transaction layer takes it): give it that moment.
+            // A message that follows the last one with no request between goes out
+            // as soon as it can, unless a gap is asked for.
             Outgoing& next = outq.front();
-            if (next.is_follower || next.t_req_rx_us < w.t_delivered_us)
-                next.t_due_us = std::max(next.t_due_us, w.t_delivered_us + k_gap_us);
+            if (o.gap_ms > 0 && (next.is_follower || next.t_req_rx_us < w.t_delivered_us))
+                next.t_due_us =
+                    std::max(next.t_due_us, w.t_delivered_us + (int64_t)o.gap_ms * 1000);
             if (outq.front().t_due_us <= now) {
                 const auto& b = outq.front().bytes;
                 RmcSlave_send_raw(&w.slave, (int)b.size(), b.data());
@@ -451,12 +490,20 @@ int main(int argc, char** argv) {
                 }
                 c.n_replies++;
                 int64_t due = now + ((int64_t)a.t_busy_ms + o.reply_delay_ms) * 1000;
-                bool with_stale = o.stale_reply_every > 0 && c.n_replies % o.stale_reply_every == 0;
+                auto every = [&](int k) { return k > 0 && c.n_replies % k == 0; };
+                // The host waits for this reply from now on.
+                if (every(o.stray_byte_every)) DevWire_send_stray(&w);
+                bool with_stale = every(o.stale_reply_every);
                 if (with_stale) {
                     outq.push_back({pick_stale(history, req), due, t_rx, false});
                     c.n_stale++;
                 }
-                outq.push_back({a.reply, due, t_rx, with_stale});
+                bool with_duplicate = every(o.duplicate_reply_every) && !history.empty();
+                if (with_duplicate) {
+                    outq.push_back({history.back(), due, t_rx, with_stale});
+                    c.n_duplicate++;
+                }
+                outq.push_back({a.reply, due, t_rx, with_stale || with_duplicate});
                 w.replies_pending = (int)outq.size();
                 history.push_back(a.reply);
                 if (history.size() > 8) history.pop_front();
