@@ -10,13 +10,13 @@ struct DbTerm;
 struct Root;
 
 // Texts of the main window and the About box.
-extern const char k_lw_caption[];        // "Orvo-Loader (K52 only)"
-extern const char k_lw_title[];          // "Tarvella ORVO Control"
-extern const char k_lw_version[];        // "1.13"
-extern const char k_lw_about_item[];     // "&About main..." (string 101)
-extern const char k_lw_start_failed[];   // the start-up failure box's text
-extern const char k_lw_caption_error[];  // "Error..."
-enum { LW_MB_START_FAILED = 0x30 };      // its type value: OK, exclamation mark
+extern const char k_lw_caption[];       // "Orvo-Loader (K52 only)"
+extern const char k_lw_title[];         // "Tarvella ORVO Control"
+extern const char k_lw_version[];       // "1.13"
+extern const char k_lw_about_item[];    // "&About main..." (string 101)
+extern const char k_lw_start_failed[];  // the start-up failure box's text
+extern const char k_lw_caption_error[]; // "Error..."
+enum { LW_MB_START_FAILED = 0x30 };     // its type value: OK, exclamation mark
 
 typedef Root* (*tyLw_cb_root_alloc)(void);
 

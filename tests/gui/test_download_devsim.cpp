@@ -216,7 +216,8 @@ TEST_F(WindowDownload, SilentDeviceLeavesTimersPaintingAndCloseWorking) {
     EXPECT_GE(n_paints_at_close, 5) << "the window repaints during the reply wait";
     ASSERT_EQ(closer.seen.size(), 2u);
     EXPECT_EQ(closer.seen[0].caption, "Warning");
-    EXPECT_EQ(closer.seen[0].text.left(55), "Programming of the flash memory has not yet completed !");
+    EXPECT_EQ(closer.seen[0].text.left(55),
+              "Programming of the flash memory has not yet completed !");
     EXPECT_EQ(closer.seen[1].caption, "Error...");
     EXPECT_EQ(closer.seen[1].text, "Activating bootloader failed !");
     EXPECT_TRUE(dlg.isVisible());

@@ -114,7 +114,8 @@ class WindowWatcher {
     static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
         if (!s_p) return;
         HWND h = FindWindowA(nullptr, s_p->m_caption.c_str());
-        if (!h || !IsWindowVisible(h) || GetWindowThreadProcessId(h, nullptr) != GetCurrentThreadId())
+        if (!h || !IsWindowVisible(h) ||
+            GetWindowThreadProcessId(h, nullptr) != GetCurrentThreadId())
             return;
         if (s_p->n_seen++ == 0) s_p->m_on_window(h);
     }
@@ -225,7 +226,8 @@ TEST_F(Win32Window, SystemMenuEndsWithTheAboutItemWhichOpensTheAboutBox) {
     HMENU menu = GetSystemMenu(h, FALSE);
     int n = GetMenuItemCount(menu);
     ASSERT_GE(n, 2);
-    EXPECT_EQ(GetMenuState(menu, n - 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_EQ(GetMenuState(menu, n - 2, MF_BYPOSITION) & MF_SEPARATOR,
+              static_cast<UINT>(MF_SEPARATOR));
     EXPECT_EQ(GetMenuItemID(menu, n - 1), static_cast<UINT>(IDM_ABOUTBOX));
     char item[64] = "";
     GetMenuStringA(menu, n - 1, item, sizeof item, MF_BYPOSITION);
@@ -299,7 +301,8 @@ TEST_F(Win32Window, ViewerOpensOnceShowsTheLogFollowsItAndClosesThroughTheOwner)
     EXPECT_EQ(rows[0], "stdout is now connected to this virtual screen");
     EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
                             [](const std::string& r) { return r.rfind("foo=", 0) == 0; }),
-              0) << "each command logs after the window's first refresh";
+              0)
+        << "each command logs after the window's first refresh";
 
     // New lines show after a tick of the 100 ms timer.
     Con_printf("a line for the viewer\n");
@@ -349,10 +352,12 @@ TEST(Win32Resources, IconHasBothSizesAndVersionBlockNamesMain) {
     EXPECT_EQ(p_fixed->dwFileVersionLS, 0x00000001u);
     EXPECT_EQ(p_fixed->dwProductVersionMS, 0x00010000u);
     EXPECT_EQ(p_fixed->dwProductVersionLS, 0x00000001u);
-    for (auto [p_key, p_want] : {std::pair{"InternalName", "main"}, {"OriginalFilename", "main.EXE"}}) {
+    for (auto [p_key, p_want] :
+         {std::pair{"InternalName", "main"}, {"OriginalFilename", "main.EXE"}}) {
         char* p_value = nullptr;
         std::string key = std::string("\\StringFileInfo\\040904B0\\") + p_key;
-        ASSERT_TRUE(VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&p_value), &l));
+        ASSERT_TRUE(
+            VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&p_value), &l));
         EXPECT_EQ(std::string(p_value), p_want);
     }
     char about[64] = "";

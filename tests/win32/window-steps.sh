@@ -114,6 +114,36 @@ about_from_system_menu() {
   wait_window_gone '^About main$' 10
 }
 
+# Starts a device (orvo-devsim with the arguments after $2) and the window in
+# folder $1, clicks Download and waits until the device's log matches $2; sets
+# sim. 1 (failure noted) when something did not come.
+download_until() {
+  local d=$1 pattern=$2 t
+  shift 2
+  mkdir -p "$d"
+  rm -f "$WIN/com1.link"
+  if ! start_line "$d/devsim" "$SIM" --link "$WIN/com1.link" --verbose --report "$d/report.json" "$@"; then
+    fail "window ($d): orvo-devsim gave no PORT line"
+    return 1
+  fi
+  sim=$line_pid
+  start_loader "$d"
+  if ! find_main; then
+    fail "window ($d): no main window"
+    stop_line "$sim"
+    return 1
+  fi
+  click_du 90 75 50 14
+  for t in $(seq 1 600); do
+    grep -q "$pattern" "$d/devsim.err" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "window ($d): the device never logged \"$pattern\""
+  kill "$loader_pid" 2>/dev/null
+  stop_line "$sim"
+  return 1
+}
+
 window_tests() {
   local dir metrics base text
   mkdir -p "$SHOTS"
@@ -216,18 +246,7 @@ window_tests() {
 
   # 2. Close while programming: the "Warning" question, Yes, the failure box.
   dir=$OUT/window-close
-  mkdir -p "$dir"
-  rm -f "$WIN/com1.link"
-  start_line "$dir/devsim" "$SIM" --link "$WIN/com1.link" --write-ms 5 --verbose \
-    --report "$dir/report.json" || { fail "window close: orvo-devsim gave no PORT line"; return; }
-  sim=$line_pid
-  start_loader "$dir"
-  find_main || { fail "window close: no main window"; stop_line "$sim"; return; }
-  click_du 90 75 50 14
-  for t in $(seq 1 600); do
-    grep -q 'request 37 ' "$dir/devsim.err" 2>/dev/null && break
-    sleep 0.1
-  done
+  download_until "$dir" 'request 37 ' --write-ms 5 || return
   click_du 245 7 50 14
   local warn err
   if warn=$(wait_window '^Warning$' 20); then
@@ -266,18 +285,7 @@ window_tests() {
   #    messages (the About box opens, the window repaints) and Close asks the
   #    question.
   dir=$OUT/window-silent
-  mkdir -p "$dir"
-  rm -f "$WIN/com1.link"
-  start_line "$dir/devsim" "$SIM" --link "$WIN/com1.link" --erase-ms 60000 --verbose \
-    --report "$dir/report.json" || { fail "window silent: orvo-devsim gave no PORT line"; return; }
-  sim=$line_pid
-  start_loader "$dir"
-  find_main || { fail "window silent: no main window"; stop_line "$sim"; return; }
-  click_du 90 75 50 14
-  for t in $(seq 1 600); do
-    grep -q 'request .*(erase_appl)' "$dir/devsim.err" 2>/dev/null && break
-    sleep 0.1
-  done
+  download_until "$dir" 'request .*(erase_appl)' --erase-ms 60000 || return
   sleep 1
   # The part of the window the About box covers, left of the Close button
   # (whose look follows the activation).

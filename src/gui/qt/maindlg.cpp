@@ -44,9 +44,8 @@ static const DlgItem k_main_items[] = {
     {IDC_STATIC, DLG_LABEL_RIGHT, "Software-Version", 27, 30, 59, 8, 0, nullptr},
 };
 
-static const DlgTemplate k_main = {IDD_MAIN,     k_lw_caption,
-                                   302,          173,
-                                   k_main_items, sizeof k_main_items / sizeof *k_main_items};
+static const DlgTemplate k_main = {
+    IDD_MAIN, k_lw_caption, 302, 173, k_main_items, sizeof k_main_items / sizeof *k_main_items};
 
 // System commands a window answers by default.
 enum { SC_MINIMIZE = 0xF020, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120 };
@@ -94,6 +93,8 @@ MainDlg::MainDlg(QWidget* pParent) : QDialog(pParent), DlWindow() {
     DoDataExchange();
     m_pStdoutDlg = new StdoutDlg(this);
 
+    // DlWindow() left every other field zero: no abort check (the Close button
+    // sets m_bAbort through the message pump), not busy, no abort.
     p_user = this;
     cb_set_step = win_set_step;
     cb_set_detail = win_set_detail;
@@ -101,9 +102,6 @@ MainDlg::MainDlg(QWidget* pParent) : QDialog(pParent), DlWindow() {
     cb_enable_download = win_enable_download;
     cb_message_box = win_message_box;
     cb_get_port = win_get_port;
-    cb_check_abort = nullptr; // the Close button sets m_bAbort through the message pump
-    m_bBusy = 0;
-    m_bAbort = 0;
 
     if (auto* p_b = qobject_cast<QPushButton*>(dlg_item(this, IDCANCEL)))
         connect(p_b, &QPushButton::clicked, this, &MainDlg::OnCancel);

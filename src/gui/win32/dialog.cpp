@@ -5,7 +5,7 @@
 #include <cstring>
 
 enum {
-    RT_DLGINIT_ID = 240,        // resource type of a template's initialisation data
+    RT_DLGINIT_ID = 240,          // resource type of a template's initialisation data
     DLGINIT_CB_ADDSTRING = 0x403, // its code for adding a string to a combo box
 };
 
@@ -119,7 +119,8 @@ void Dialog::DestroyWindow() {
 
 int dlg_exec_init(HWND hWnd, UINT nIDTemplate) {
     HMODULE hModule = GetModuleHandleA(nullptr);
-    HRSRC hRes = FindResourceA(hModule, MAKEINTRESOURCEA(nIDTemplate), MAKEINTRESOURCEA(RT_DLGINIT_ID));
+    HRSRC hRes =
+        FindResourceA(hModule, MAKEINTRESOURCEA(nIDTemplate), MAKEINTRESOURCEA(RT_DLGINIT_ID));
     if (!hRes) return 0;
     const uint8_t* p = static_cast<const uint8_t*>(LockResource(LoadResource(hModule, hRes)));
     DWORD n = SizeofResource(hModule, hRes);
@@ -132,7 +133,8 @@ int dlg_exec_init(HWND hWnd, UINT nIDTemplate) {
         unsigned id = p[i] | (p[i + 1] << 8);
         if (id == 0) break;
         unsigned code = p[i + 2] | (p[i + 3] << 8);
-        DWORD l = p[i + 4] | (p[i + 5] << 8) | (p[i + 6] << 16) | (static_cast<DWORD>(p[i + 7]) << 24);
+        DWORD l =
+            p[i + 4] | (p[i + 5] << 8) | (p[i + 6] << 16) | (static_cast<DWORD>(p[i + 7]) << 24);
         i += 8;
         if (l > n - i) break;
         if (code == DLGINIT_CB_ADDSTRING && l > 0 && p[i + l - 1] == 0) {

@@ -48,14 +48,16 @@ static const char* win_get_port(void* p_user) {
 
 MainDlg::MainDlg() : Dialog(IDD_MAIN), DlWindow() {
     HINSTANCE hInst = GetModuleHandleA(nullptr);
-    m_hIcon = static_cast<HICON>(LoadImageA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
-                                            GetSystemMetrics(SM_CXICON),
-                                            GetSystemMetrics(SM_CYICON), 0));
-    m_hIconSmall = static_cast<HICON>(LoadImageA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+    m_hIcon =
+        static_cast<HICON>(LoadImageA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    m_hIconSmall = static_cast<HICON>(LoadImageA(hInst, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON),
                                                  GetSystemMetrics(SM_CYSMICON), 0));
     m_pStdoutDlg = new StdoutDlg(this);
 
+    // DlWindow() left every other field zero: no abort check (the Close button
+    // sets m_bAbort through the message pump), not busy, no abort.
     p_user = this;
     cb_set_step = win_set_step;
     cb_set_detail = win_set_detail;
@@ -63,9 +65,6 @@ MainDlg::MainDlg() : Dialog(IDD_MAIN), DlWindow() {
     cb_enable_download = win_enable_download;
     cb_message_box = win_message_box;
     cb_get_port = win_get_port;
-    cb_check_abort = nullptr; // the Close button sets m_bAbort through the message pump
-    m_bBusy = 0;
-    m_bAbort = 0;
 }
 
 MainDlg::~MainDlg() {
