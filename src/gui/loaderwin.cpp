@@ -4,6 +4,7 @@
 #include "con.h"
 #include "csp.h"
 #include "dbterm.h"
+#include "download.h"
 #include "fsv.h"
 #include "root.h"
 #include "strx.h"
@@ -94,6 +95,13 @@ int32_t lw_refresh_rows(DbTerm* p_term, int32_t* p_n_change_seen, const LwRows* 
     *p_n_change_seen = n;
     p_rows->cb_scroll_to(p_rows->p_user, i_last);
     return 1;
+}
+
+void lw_on_download(DlWindow* p_win, int32_t* p_is_running, DlReport* p_report) {
+    if (*p_is_running) return;
+    *p_is_running = 1;
+    on_download(p_win, get_p_root(), p_report);
+    *p_is_running = 0;
 }
 
 void lw_log_stdout_opened(void) {

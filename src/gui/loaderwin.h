@@ -7,6 +7,8 @@
 #include <cstdint>
 
 struct DbTerm;
+struct DlReport;
+struct DlWindow;
 struct Root;
 
 // Texts of the main window and the About box.
@@ -58,6 +60,12 @@ struct LwRows {
 // and scrolls the last non-blank row (row 0 when all are blank) into view.
 // 1 when the list was refreshed, 0 when nothing changed or p_term is null.
 int32_t lw_refresh_rows(DbTerm* p_term, int32_t* p_n_change_seen, const LwRows* p_rows);
+
+// The Download command: the download procedure with p_win on the process
+// root, its outcome into p_report. The button is disabled while a download
+// runs; a command that reaches the handler by another way meanwhile does
+// nothing (*p_is_running, the window's own flag, tells).
+void lw_on_download(DlWindow* p_win, int32_t* p_is_running, DlReport* p_report);
 
 // The Stdout command's log line "foo=%08x" with the address of the root's
 // memory image (which builds the images on first use).

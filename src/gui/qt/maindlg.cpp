@@ -11,8 +11,6 @@
 #include "stdoutdlg.h"
 #include "sysmenu.h"
 
-#include "root.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -241,12 +239,7 @@ bool MainDlg::event(QEvent* e) {
 }
 
 void MainDlg::OnDownload() {
-    // The button is disabled while a download runs; this also holds for a
-    // command that reaches the handler by another way.
-    if (m_bInDownload) return;
-    m_bInDownload = true;
-    on_download(this, get_p_root(), &m_report);
-    m_bInDownload = false;
+    lw_on_download(this, &m_bInDownload, &m_report);
 }
 
 void MainDlg::OnCancel() {

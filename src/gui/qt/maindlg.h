@@ -81,7 +81,7 @@ class MainDlg : public QDialog, public DlWindow {
   private:
     bool m_bInitDone = false;
     bool m_bEnding = false; // the dialog is being ended by OnCancel
-    bool m_bInDownload = false;
+    int32_t m_bInDownload = 0;
     int m_bSysMenuNative = 0;
     DlReport m_report = {DL_OK, 0, 0};
     QPushButton* m_btnDownload = nullptr;

@@ -7,8 +7,6 @@
 #include "resource.h"
 #include "stdoutdlg.h"
 
-#include "root.h"
-
 #include <commctrl.h>
 
 // --- the download procedure's window
@@ -142,12 +140,7 @@ LRESULT MainDlg::OnCloseStdout(WPARAM wParam, LPARAM lParam) {
 }
 
 void MainDlg::OnDownload() {
-    // The button is disabled while a download runs; this also holds for a
-    // command that reaches the handler by another way.
-    if (m_bInDownload) return;
-    m_bInDownload = TRUE;
-    on_download(this, get_p_root(), &m_report);
-    m_bInDownload = FALSE;
+    lw_on_download(this, &m_bInDownload, &m_report);
 }
 
 void MainDlg::OnCancel() {

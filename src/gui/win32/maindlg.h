@@ -59,6 +59,6 @@ class MainDlg : public Dialog, public DlWindow {
     BOOL OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* p_result) override;
 
   private:
-    BOOL m_bInDownload = FALSE;
+    int32_t m_bInDownload = 0;
     DlReport m_report = {DL_OK, 0, 0};
 };
