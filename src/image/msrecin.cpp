@@ -5,6 +5,7 @@
 #include "con.h"
 #include "ezserial.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,7 +75,9 @@ int32_t string_to_bin_vector(int32_t m_vector, uint8_t* p_vector, const char* p_
         return -2;
     }
     char tag = p_str[1];
-    if (tag < '0' || tag > '9' || tag == '4' || tag == '6') {
+    // S6 (a 24-bit record count, as srec_cat writes past 65535 records) is a
+    // standard line, read like S5; only S4 has no meaning.
+    if (tag < '0' || tag > '9' || tag == '4') {
         Con_printf("unexpected tag S%c\n", tag);
         return -2;
     }
@@ -148,7 +151,7 @@ int MsRecIn_load_file(MsRecSet* p_rec_set, const char* p_filename) {
         }
         int32_t type = vector[0];
         int32_t count = vector[1];
-        if (type == 0 || type == 5) continue;
+        if (type == 0 || type == 5 || type == 6) continue;
         if (type >= 1 && type <= 3) {
             int32_t w = type + 1;
             int32_t n_data = count - w - 1;
@@ -265,7 +268,10 @@ int MsRecIn_save_file(MsRecSet* p_rec_set, int32_t tag_value, const char* p_file
             ok = 0;
         }
     }
-    // Buffered bytes reach the disk here; a failure then is a failed write.
-    if (fclose(fp) != 0) ok = 0;
+    // Buffered bytes reach the disk here: a small file on a full disk fails only now.
+    if (fclose(fp) != 0) {
+        if (ok) CON_LOG("error", "cannot close file %s: %s\n", p_filename, strerror(errno));
+        ok = 0;
+    }
     return ok;
 }

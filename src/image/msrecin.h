@@ -12,7 +12,7 @@ enum { MSRECIN_M_LINE = 1024, MSRECIN_M_VECTOR = 512 };
 
 // Appends the records of the S-record file p_filename to p_rec_set: one data
 // record (tag 10) per S1/S2/S3 line, then one start-address record (tag 11)
-// for the S7/S8/S9 line that ends the file; S0 and S5 lines are checked and
+// for the S7/S8/S9 line that ends the file; S0, S5 and S6 lines are checked and
 // skipped, nothing after the end line is read. Returns 1 when an end line was
 // reached; 0 after the first failure (logged), leaving the records appended
 // before in the set. The set is never cleared.

@@ -74,7 +74,8 @@ static uint32_t get_le(EzSerial* p, int32_t n) {
 }
 
 int EzSerial_put_bytes(EzSerial* p, int32_t n, const uint8_t* p_src) {
-    if (p && !p_src && n > 0) {
+    // Measuring (no buffer) copies nothing, so it needs no source either.
+    if (p && p->p_buffer && !p_src && n > 0) {
         CON_LOG("error", "p_src == NULL\n");
         return 0;
     }

@@ -29,7 +29,9 @@ int32_t EzSerial_get_i_buffer(EzSerial* p);
 // Puts: 1 when the value fitted. Otherwise 0, nothing is written, i_buffer
 // becomes m_buffer and the overflow flag is set; once set, every put and get
 // fails until the record is initialised again. Multi-byte values are stored
-// little-endian, signed ones as their two's-complement bits.
+// little-endian, signed ones as their two's-complement bits. EzSerial_put_bytes
+// with a null p_src and n > 0 fails with a log line when there is a buffer to
+// copy into; while measuring it only advances.
 int EzSerial_put_bytes(EzSerial* p, int32_t n, const uint8_t* p_src);
 int EzSerial_put_u8(EzSerial* p, uint8_t val);
 int EzSerial_put_u16(EzSerial* p, uint16_t val);

@@ -174,3 +174,38 @@ std::vector<uint8_t> devsim_expected_flash() {
     }
     return f;
 }
+
+int run_program(const std::vector<std::string>& argv, const std::string& err_path, int t_limit_ms,
+                void (*in_child)(void* p_user), void* p_user) {
+    std::vector<std::string> args = argv;
+    std::vector<char*> p_args;
+    for (auto& a : args)
+        p_args.push_back(a.data());
+    p_args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return -2;
+    if (pid == 0) {
+        int fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int nul = ::open("/dev/null", O_RDWR);
+        if (fd >= 0) dup2(fd, STDERR_FILENO);
+        if (nul >= 0) {
+            dup2(nul, STDIN_FILENO);
+            dup2(nul, STDOUT_FILENO);
+        }
+        if (in_child) in_child(p_user);
+        execv(p_args[0], p_args.data());
+        _exit(127);
+    }
+    auto deadline = Clock::now() + std::chrono::milliseconds(t_limit_ms);
+    for (;;) {
+        int st = 0;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}

@@ -52,3 +52,11 @@ std::string orvo_program_path(const char* rel);
 // The device's flash 0x80000..0xF4000 as a full download of the built-in
 // application leaves it.
 std::vector<uint8_t> devsim_expected_flash();
+
+// Runs the program argv[0] with stdin and stdout on /dev/null and stderr into
+// the file err_path; in_child(p_user), when given, runs in the new process
+// just before the program starts. The exit status, 128 + signal for a signal
+// death, -1 when it was killed after t_limit_ms, -2 when no process could be
+// made.
+int run_program(const std::vector<std::string>& argv, const std::string& err_path, int t_limit_ms,
+                void (*in_child)(void* p_user) = nullptr, void* p_user = nullptr);

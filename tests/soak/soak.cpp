@@ -139,46 +139,22 @@ std::string read_text(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-// Runs the loader with its output into files; its exit status, -1 when it had
+// Runs the loader with its log and stderr into files; its exit status, -1 when it had
 // to be killed after the limit.
 int run_cli(const std::string& port, const std::string& dir, int retries) {
-    std::string cli = orvo_program_path("tools/cli/orvo-loader-cli");
-    std::string log = dir + "/cli.log", err = dir + "/cli.err";
-    std::vector<std::string> args = {cli,          "download", "--port", port,
-                                     "--progress", "none",     "--log",  log};
+    std::vector<std::string> args = {orvo_program_path("tools/cli/orvo-loader-cli"),
+                                     "download",
+                                     "--port",
+                                     port,
+                                     "--progress",
+                                     "none",
+                                     "--log",
+                                     dir + "/cli.log"};
     if (retries > 0) {
         args.push_back("--retries");
         args.push_back(std::to_string(retries));
     }
-    std::vector<char*> argv;
-    for (auto& s : args)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) return -2;
-    if (pid == 0) {
-        int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int nul = ::open("/dev/null", O_RDWR);
-        if (fd >= 0) dup2(fd, STDERR_FILENO);
-        if (nul >= 0) {
-            dup2(nul, STDIN_FILENO);
-            dup2(nul, STDOUT_FILENO);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    auto deadline = Clock::now() + std::chrono::seconds(k_run_limit_s);
-    for (;;) {
-        int st = 0;
-        pid_t r = waitpid(pid, &st, WNOHANG);
-        if (r == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &st, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return run_program(args, dir + "/cli.err", k_run_limit_s * 1000);
 }
 
 RunResult one_run(double rate, uint64_t seed, int retries, const std::vector<uint8_t>& image,

@@ -47,8 +47,10 @@ TEST(EzSerial, WriteWithoutABufferMeasures) {
     for (int i = 0; i < 5; i++)
         EXPECT_EQ(EzSerial_put_u8(&s, (uint8_t)i), 1);
     EXPECT_EQ(EzSerial_get_i_buffer(&s), 5);
-    uint8_t src[1018] = {};
-    EXPECT_EQ(EzSerial_put_bytes(&s, 1018, src), 1);
+    uint8_t src[1000] = {};
+    EXPECT_EQ(EzSerial_put_bytes(&s, 1000, src), 1);
+    // Nothing is copied, so no source is needed either.
+    EXPECT_EQ(EzSerial_put_bytes(&s, 18, nullptr), 1);
     EXPECT_EQ(EzSerial_get_i_buffer(&s), 1023);
     EXPECT_EQ(EzSerial_get_flags(&s), 0);
     EXPECT_EQ(EzSerial_put_s16(&s, -1), 0);

@@ -1,0 +1,95 @@
+// Full downloads with orvo-loader-cli against orvo-devsim through every recoverable line
+// fault the device can make at once, the device answering without any pause, and both
+// programs on one core with the loader at the lowest priority: the replies arrive in bursts,
+// a stale message often right before the real one.
+#include "devsim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sched.h>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// One download may take this long before it counts as hanging (a quiet machine needs about
+// two seconds).
+constexpr int k_t_download_limit_ms = 600000;
+
+// The value after "key": in the report, up to the next comma, brace or line end.
+std::string json_value(const std::string& json, const std::string& key) {
+    size_t i = json.find("\"" + key + "\"");
+    if (i == std::string::npos) return "";
+    i = json.find(':', i);
+    if (i == std::string::npos) return "";
+    i = json.find_first_not_of(" \t\r\n", i + 1);
+    size_t e = json.find_first_of(",}\r\n", i);
+    return json.substr(i, e == std::string::npos ? std::string::npos : e - i);
+}
+
+std::string tail_of(const std::string& path, size_t n) {
+    std::ifstream f(path, std::ios::binary);
+    std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return s.size() > n ? s.substr(s.size() - n) : s;
+}
+
+// The first processor this test may run on: both programs share it.
+bool one_core(cpu_set_t* p_set) {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
+    CPU_ZERO(p_set);
+    for (int i = 0; i < CPU_SETSIZE; i++) {
+        if (CPU_ISSET(i, &allowed)) {
+            CPU_SET(i, p_set);
+            return true;
+        }
+    }
+    return false;
+}
+
+// In the loader's process before it starts: the shared core, the lowest priority.
+void low_priority_on_core(void* p_set) {
+    if (sched_setaffinity(0, sizeof(cpu_set_t), static_cast<cpu_set_t*>(p_set)) != 0 ||
+        setpriority(PRIO_PROCESS, 0, 19) != 0)
+        _exit(125);
+}
+
+bool programs_are_built() {
+    return access(orvo_program_path("tools/devsim/orvo-devsim").c_str(), X_OK) == 0 &&
+           access(orvo_program_path("tools/cli/orvo-loader-cli").c_str(), X_OK) == 0;
+}
+
+TEST(FaultyLine, TwentyDownloadsOnOneCoreAreExactAndNoStartRequestIsRefused) {
+    if (!programs_are_built()) GTEST_SKIP() << "orvo-devsim or orvo-loader-cli is not built";
+    cpu_set_t core;
+    ASSERT_TRUE(one_core(&core)) << std::strerror(errno);
+    const std::vector<uint8_t> image = devsim_expected_flash();
+    for (int seed = 1; seed <= 20; seed++) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        DevSimProcess sim({"--duplicate-reply-every", "7", "--stray-byte-every", "11",
+                           "--bad-bcc-every", "13", "--lose-final-dle-every", "17",
+                           "--nak-first", "2", "--seed", std::to_string(seed)});
+        ASSERT_TRUE(sim.ok());
+        ASSERT_EQ(sched_setaffinity(sim.pid(), sizeof core, &core), 0) << std::strerror(errno);
+        std::string err = sim.dir() + "/cli.err", log = sim.dir() + "/cli.log";
+        int status = run_program({orvo_program_path("tools/cli/orvo-loader-cli"), "download",
+                                  "--port", sim.port(), "--progress", "none", "--log", log},
+                                 err, k_t_download_limit_ms, low_priority_on_core, &core);
+        ASSERT_EQ(sim.stop(), 0);
+        EXPECT_EQ(status, 0) << tail_of(err, 600) << tail_of(log, 1500);
+        EXPECT_TRUE(sim.flash() == image);
+        std::string rep = sim.report();
+        EXPECT_EQ(json_value(rep, "signature_last"), "true") << rep;
+        EXPECT_EQ(json_value(rep, "refused"), "0") << rep;
+        EXPECT_EQ(json_value(rep, "unanswered"), "0") << rep;
+        if (HasFailure()) break;
+    }
+}
+
+} // namespace
