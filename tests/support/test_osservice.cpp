@@ -86,7 +86,9 @@ struct OssPath : ::testing::Test {
         EXPECT_NE(mkdtemp(tmpl), nullptr);
         tmp_dir = tmpl;
         EXPECT_EQ(chdir(tmp_dir.c_str()), 0);
-        return tmp_dir;
+        // The system's name of it, as relative paths resolve against: /tmp may be a link.
+        EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        return cwd;
     }
 };
 
