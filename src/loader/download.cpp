@@ -10,6 +10,7 @@
 #include "uart.h"
 #include "uvmem.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -19,9 +20,9 @@ static const char* const k_port_names[] = {"COM1", "COM2", "COM3", "COM4",
 static const char k_caption_error[] = "Error...";
 
 // Indexed by DlFail.
-static const char* const k_step_ids[] = {nullptr,        "port",      "activate",    "load_loader",
-                                         "start_loader", "erase",     "blank_check", "program",
-                                         "signature",    "start_appl"};
+static const char* const k_step_ids[] = {nullptr,        "port",       "activate",    "load_loader",
+                                         "start_loader", "erase",      "blank_check", "program",
+                                         "signature",    "start_appl", "verify"};
 
 const char* dl_step_id(int32_t fail) {
     if (fail < 0 || fail >= static_cast<int32_t>(sizeof k_step_ids / sizeof *k_step_ids))
@@ -191,6 +192,54 @@ int32_t send_vm_with_do_write_flash(DlWindow* p_win, Rmc* p_rmc, int32_t n_block
     return l_result;
 }
 
+int32_t verify_vm_with_do_read_mem(DlWindow* p_win, Rmc* p_rmc, int32_t n_block, UvMem* p_vm,
+                                   int32_t n_total, uint32_t* p_adr_fail) {
+    if (!p_rmc || !p_vm || !p_adr_fail || n_block < 1) return RMC_RES_ERR_ELSE;
+    const uint32_t k_m_read = 256;
+    uint64_t a_start = UvMem_get_a_vmem(p_vm);
+    uint64_t a_end = a_start + UvMem_get_n_vmem(p_vm);
+    const uint8_t* p_vmem = UvMem_get_p_vmem(p_vm);
+    std::vector<uint8_t> got(k_m_read);
+    int32_t n_done = 0;
+    int32_t l_result = RMC_RES_OK;
+    for (uint64_t a64 = a_start; a64 < a_end && l_result == RMC_RES_OK; a64 += n_block) {
+        uint32_t adr = static_cast<uint32_t>(a64);
+        if (UvMem_block_equals_val(p_vm, adr, n_block, DL_ERASED)) continue;
+        for (uint64_t a = a64; a < a64 + n_block && l_result == RMC_RES_OK; a += k_m_read) {
+            uint32_t l_read =
+                static_cast<uint32_t>(std::min<uint64_t>(k_m_read, a64 + n_block - a));
+            l_result = Rmc_do_read_mem(p_rmc, static_cast<uint32_t>(a), got.data(), l_read);
+            if (l_result != RMC_RES_OK) {
+                *p_adr_fail = static_cast<uint32_t>(a);
+                CON_LOG("error", "reading address %08x failed\n", *p_adr_fail);
+                break;
+            }
+            for (uint32_t i = 0; i < l_read; i++) {
+                uint64_t a_byte = a + i;
+                // The signature is still erased; a last block reaching past the
+                // image was written padded with the erased value.
+                uint8_t want = a_byte == DL_A_SIGNATURE || a_byte >= a_end
+                                   ? static_cast<uint8_t>(DL_ERASED)
+                                   : p_vmem[a_byte - a_start];
+                if (got[i] == want) continue;
+                *p_adr_fail = static_cast<uint32_t>(a_byte);
+                Con_printf("the device holds %02x at address %08x, the image %02x\n", got[i],
+                           *p_adr_fail, want);
+                l_result = RMC_RES_ERR_ELSE;
+                break;
+            }
+        }
+        if (l_result != RMC_RES_OK) break;
+        n_done += n_block;
+        bytes_done(p_win, n_done, n_total);
+        if (abort_is_set(p_win)) {
+            *p_adr_fail = adr;
+            l_result = RMC_RES_ERR_ELSE;
+        }
+    }
+    return l_result;
+}
+
 // The running state of one download: every step after a failure is skipped.
 struct DlRun {
     DlWindow* p_win;
@@ -279,6 +328,16 @@ int32_t on_download(DlWindow* p_win, Root* p_root, DlReport* p_report) {
             UvMem_write_byte(p_vm, DL_A_SIGNATURE, DL_SIGNATURE_VALID);
             step_end(&run, l_result, "Programming application failed !", DL_FAIL_PROGRAM);
         }
+        if (p_win->is_verify && step_begin(&run, DL_FAIL_VERIFY, "Verifying application\n",
+                                           "Verifying application...", 0)) {
+            uint32_t a_fail = 0;
+            int32_t l_result =
+                verify_vm_with_do_read_mem(p_win, p_rmc, Root_get_n_block(p_root), p_vm,
+                                           Root_get_n_bytes_appl(p_root), &a_fail);
+            char text[64];
+            snprintf(text, sizeof text, "Verifying application failed at address %08x !", a_fail);
+            step_end(&run, l_result, text, DL_FAIL_VERIFY);
+        }
         if (step_begin(&run, DL_FAIL_SIGNATURE, "Updating application signature\n",
                        "Updating application signature...", 0)) {
             uint8_t signature = UvMem_read_byte(p_vm, DL_A_SIGNATURE);
@@ -295,8 +354,9 @@ int32_t on_download(DlWindow* p_win, Root* p_root, DlReport* p_report) {
             message_box(p_win, "Application successfully downloaded !", "Ok", DL_MB_OK_EXCLAMATION);
         }
         // Only the block loops stop for the flag; elsewhere it changes nothing.
-        report.is_aborted =
-            (run.fail == DL_FAIL_LOADER_DOWNLOAD || run.fail == DL_FAIL_PROGRAM) && p_win->m_bAbort;
+        report.is_aborted = (run.fail == DL_FAIL_LOADER_DOWNLOAD || run.fail == DL_FAIL_PROGRAM ||
+                             run.fail == DL_FAIL_VERIFY) &&
+                            p_win->m_bAbort;
         report.fail = run.fail;
         report.l_result = run.l_result;
     }

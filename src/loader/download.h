@@ -82,6 +82,10 @@ struct DlWindow {
     // command-line loader's --retries); 0, the window's value, keeps the procedure.
     // Only writes repeat: the same bytes at the same address leave the same memory.
     int32_t n_retries;
+    // 1: after programming and before the signature, every block written is
+    // read back and compared (the command-line loader's --verify); 0, the
+    // window's value, keeps the procedure.
+    int32_t is_verify;
 };
 
 // Which step of a download failed. The command-line tool exits with fail + 2
@@ -97,6 +101,7 @@ enum DlFail {
     DL_FAIL_PROGRAM = 7,   // programming the application
     DL_FAIL_SIGNATURE = 8, // the signature byte
     DL_FAIL_APPL_START = 9,
+    DL_FAIL_VERIFY = 10, // reading back what was programmed (is_verify)
 };
 
 // The outcome of one download.
@@ -108,7 +113,8 @@ struct DlReport {
 
 // The stable id of the step a DlFail names: "activate", "load_loader",
 // "start_loader", "erase", "blank_check", "program", "signature",
-// "start_appl"; "port" for DL_FAIL_PORT; null for DL_OK and unknown values.
+// "start_appl", "verify"; "port" for DL_FAIL_PORT; null for DL_OK and unknown
+// values.
 const char* dl_step_id(int32_t fail);
 
 // The port name table of the window's port choice: "COM1".."COM8" for the
@@ -157,6 +163,16 @@ int32_t send_partition_with_do_write_xbram(DlWindow* p_win, int32_t n_done_befor
 // a null RMC master or image, or a block size below 1.
 int32_t send_vm_with_do_write_flash(DlWindow* p_win, Rmc* p_rmc, int32_t n_block, UvMem* p_vm,
                                     int32_t n_total);
+
+// Reads back every block of n_block bytes of p_vm that is not all 0xFF with
+// memory reads of at most 256 bytes and compares it with the image, the
+// signature byte at its erased value (it is written later); progress through
+// cb_bytes_done over n_total. Stops at the first failed read or difference,
+// its address in *p_adr_fail, and after a block when m_bAbort is set (result
+// 10). The result code (10 for a difference); 10 for a null RMC master, image
+// or p_adr_fail, or a block size below 1.
+int32_t verify_vm_with_do_read_mem(DlWindow* p_win, Rmc* p_rmc, int32_t n_block, UvMem* p_vm,
+                                   int32_t n_total, uint32_t* p_adr_fail);
 
 // Sets the step line, the detail line and the bar. A null text leaves its line
 // unchanged, a negative percent leaves the bar. 1; 0 for a null window.

@@ -168,6 +168,16 @@ int32_t check_is_loaded(Root* p) {
     return p->is_loaded;
 }
 
+int32_t Root_set_images(Root* p, MsrLin* p_set_loader, MsrLin* p_set_appl) {
+    if (!check_is_loaded(p)) return 0;
+    if (p_set_loader) p->p_set_loader = p_set_loader;
+    if (p_set_appl) {
+        p->p_set_appl = p_set_appl;
+        p->n_bytes_appl = build_p_vm_from_p_set(p->p_vm, p_set_appl, p->n_block);
+    }
+    return p->n_bytes_appl >= 0 ? 1 : 0;
+}
+
 int32_t build_p_vm_from_p_set(UvMem* p_vm, const MsrLin* p_set, int32_t n_block) {
     UvMem_fill(p_vm, 0xFF);
     if (UvMem_MsrLin_write(p_vm, p_set, nullptr) != 0) {

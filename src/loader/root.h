@@ -82,6 +82,13 @@ int32_t Root_set_cb_pump(Root* p, tyRoot_cb_pump cb_pump, void* p_pump);
 // tries again) or for a null p.
 int32_t check_is_loaded(Root* p);
 
+// Makes the root use p_set_loader and p_set_appl in place of the embedded
+// images (null keeps that one), loading the embedded ones first, and rebuilds
+// the application memory image from the application's set. The caller keeps
+// the sets and releases them after the root. 1; 0 when the images could not
+// be loaded or the memory image not built (logged), or for a null p.
+int32_t Root_set_images(Root* p, MsrLin* p_set_loader, MsrLin* p_set_appl);
+
 // Fills p_vm with 0xFF, writes p_set into it and counts n_block for every
 // block of n_block bytes that is not all 0xFF (logged as "n_bytes=%d"). The
 // count, or -1 when the set could not be written or n_block is below 1.

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <grp.h>
 #include <iterator>
+#include <memory>
 #include <map>
 #include <poll.h>
 #include <string>
@@ -324,6 +325,16 @@ const char* const k_steps[] = {
 const char* const k_step_ids[] = {"activate",    "load_loader", "start_loader", "erase",
                                   "blank_check", "program",     "signature",    "start_appl"};
 
+// The cases of a parameterized test print as, and name their test by, their p_name.
+template <class Case, class = decltype(Case::p_name)>
+std::ostream& operator<<(std::ostream& os, const Case& c) {
+    return os << c.p_name;
+}
+
+template <class Case> std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.p_name;
+}
+
 class CliE2e : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -546,10 +557,6 @@ std::vector<StepFault> step_faults() {
     };
 }
 
-void PrintTo(const StepFault& f, std::ostream* os) {
-    *os << f.p_name;
-}
-
 class CliStepFault : public CliE2e, public ::testing::WithParamInterface<StepFault> {};
 
 // The failing step's box and log lines, nothing of the steps after it, "ready" at the end and
@@ -614,9 +621,7 @@ TEST_P(CliStepFault, FailingStepGivesItsBoxLogAndExitStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, CliStepFault, ::testing::ValuesIn(step_faults()),
-                         [](const ::testing::TestParamInfo<StepFault>& info) {
-                             return std::string(info.param.p_name);
-                         });
+                         case_name<StepFault>);
 
 // Ctrl-C on a terminal during programming, then the answer: y stops after the block being
 // written, n goes on, a second Ctrl-C means yes.
@@ -626,10 +631,6 @@ struct Interruption {
     bool is_second_ctrl_c;
     int status;
 };
-
-void PrintTo(const Interruption& c, std::ostream* os) {
-    *os << c.p_name;
-}
 
 class CliInterruption : public CliE2e, public ::testing::WithParamInterface<Interruption> {};
 
@@ -698,9 +699,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, CliInterruption,
                                            Interruption{"SecondCtrlC", "", true, 130},
                                            // No input to answer from: Cancel, the default.
                                            Interruption{"EndOfInput", nullptr, false, 0}),
-                         [](const ::testing::TestParamInfo<Interruption>& info) {
-                             return std::string(info.param.p_name);
-                         });
+                         case_name<Interruption>);
 
 // Signals as scripts send them, stdin not a terminal: the download stops at the next block
 // boundary without a question, closes the port and ends with the result event; a second signal
@@ -712,10 +711,6 @@ struct SignalCase {
     std::vector<std::string> sim_args;
     int n_signals;
 };
-
-void PrintTo(const SignalCase& c, std::ostream* os) {
-    *os << c.p_name;
-}
 
 class CliSignal : public CliE2e, public ::testing::WithParamInterface<SignalCase> {};
 
@@ -773,9 +768,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "SIGTERM",
                                  {"--silent-after", std::to_string(k_i_program - 1)},
                                  2}),
-    [](const ::testing::TestParamInfo<SignalCase>& info) {
-        return std::string(info.param.p_name);
-    });
+    case_name<SignalCase>);
 
 TEST_F(CliE2e, SendFileWritesAnExportedImageIntoRamAndStartsIt) {
     TempDir tmp;
@@ -962,7 +955,8 @@ TEST_F(CliE2e, DownloadWarnsOfALatencyTimerAbove1Ms) {
 }
 
 TEST(CliUsage, HelpOnEveryCommandAndVersion) {
-    for (std::string command : {"", "download", "send-file", "ports", "images", "verify-dump"}) {
+    for (std::string command :
+         {"", "download", "send-file", "read-mem", "ports", "images", "verify-dump"}) {
         SCOPED_TRACE(command);
         std::vector<std::string> args;
         if (!command.empty()) args.push_back(command);
@@ -1006,6 +1000,14 @@ TEST_F(CliE2e, BadCommandLinesExitWithStatus2) {
         {"send-file", "--port", port, "a.s37", "--jump", "12z"},
         {"send-file", "--port", port, "a.s37", "--jump", "0x100000000"},
         {"send-file", "--port", port, "a.s37", "--jump", "-1"},
+        {"read-mem", "-p", port, "--length", "16", "out.bin"},
+        {"read-mem", "-p", port, "--address", "0x80000", "out.bin"},
+        {"read-mem", "-p", port, "--address", "0x80000", "--length", "0", "out.bin"},
+        {"read-mem", "-p", port, "--address", "0x80000", "--length", "16777217", "out.bin"},
+        {"read-mem", "-p", port, "--address", "0x1g", "--length", "16", "out.bin"},
+        {"read-mem", "-p", port, "--address", "0x80000", "--length", "16"},
+        {"read-mem", "-p", port, "--address", "0xFFFFFFF0", "--length", "32", "out.bin"},
+        {"download", "-p", port, "--app"},
         {"images", "--export"},
         {"ports", "now"},
         {"verify-dump"},
@@ -1022,6 +1024,426 @@ TEST_F(CliE2e, BadCommandLinesExitWithStatus2) {
     }
     sim.stop();
     EXPECT_EQ(json_value(sim.report(), "requests"), "0") << sim.report();
+}
+
+// One S3 record line (checksum included), or with type 7 the end line.
+std::string srec_line(int type, uint32_t adr, const std::vector<uint8_t>& data = {}) {
+    std::vector<uint8_t> v = {static_cast<uint8_t>(4 + data.size() + 1),
+                              static_cast<uint8_t>(adr >> 24), static_cast<uint8_t>(adr >> 16),
+                              static_cast<uint8_t>(adr >> 8), static_cast<uint8_t>(adr)};
+    v.insert(v.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : v)
+        sum += b;
+    v.push_back(static_cast<uint8_t>(~sum));
+    std::string line = "S" + std::to_string(type);
+    for (uint8_t b : v) {
+        char h[3];
+        snprintf(h, sizeof h, "%02X", b);
+        line += h;
+    }
+    return line + "\n";
+}
+
+// A file of S3 records (address, bytes) and the end line.
+std::string srec_file(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& recs) {
+    std::string text;
+    for (const auto& [adr, data] : recs)
+        text += srec_line(3, adr, data);
+    return text + srec_line(7, 0);
+}
+
+// 16 bytes with the application signature 0x47 at offset 0x10 of the record at 0x80010.
+std::vector<uint8_t> signature_bytes() {
+    std::vector<uint8_t> b(16, 0x5A);
+    b[0] = 0x47;
+    return b;
+}
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
+    std::vector<uint8_t> b(n);
+    for (uint8_t& x : b) {
+        seed = seed * 1103515245u + 12345u;
+        x = static_cast<uint8_t>(seed >> 16);
+    }
+    return b;
+}
+
+// An application file chosen at run time, made by srec_cat from random bytes with blank
+// blocks inside, is programmed byte-exact; a flash-loader file (the exported one) is taken
+// too; the start event and `images` name the files.
+TEST_F(CliE2e, ApplicationFileFromSrecCatIsProgrammedByteExact) {
+    TempDir tmp;
+    std::vector<uint8_t> app = random_bytes(0x30000, 7);
+    app[0x10] = 0x47;
+    std::fill(app.begin() + 0x8000, app.begin() + 0xA000, 0xFF); // 32 blank blocks
+    std::fill(app.begin() + 0x12345, app.begin() + 0x12345 + 300, 0xFF);
+    write_bytes(tmp / "app.bin", app);
+    std::string s37 = tmp / "app.s37";
+    ASSERT_EQ(system(("srec_cat " + tmp / "app.bin" + " -binary -offset 0x80000 -o " + s37 +
+                      " -Motorola -address-length=4 -execution-start-address=0x80000")
+                         .c_str()),
+              0);
+    // What srec_cat makes of the file again, from 0x80000 on.
+    ASSERT_EQ(system(("srec_cat " + s37 + " -Motorola -offset -0x80000 -o " + tmp / "back.bin" +
+                      " -binary")
+                         .c_str()),
+              0);
+    std::string back = read_text(tmp / "back.bin");
+    ASSERT_EQ(back.size(), app.size());
+    CliRun ex = run_cli({"images", "--export", tmp.path});
+    ASSERT_EQ(ex.status, 0) << ex.err;
+    std::string loader = tmp / "fld_02.s37";
+
+    CliRun info = run_cli({"images", "--app", s37, "--loader", loader});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("application: " + s37 + ", " + std::to_string(app.size()) + " bytes, "),
+              std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("flash loader: " + loader + ", 45397 bytes, 179 blocks to write"),
+              std::string::npos)
+        << info.out;
+
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    CliRun r = run_cli(
+        {"download", "-p", sim.port(), "--app", s37, "--loader", loader, "--progress", "json"});
+    sim.stop();
+    EXPECT_EQ(r.status, 0) << r.err;
+    Json start = Json::parse(lines_of(r.out).front(), nullptr, false);
+    EXPECT_EQ(start["images"][0]["source"], loader);
+    EXPECT_EQ(start["images"][1]["source"], s37);
+    EXPECT_EQ(start["images"][1]["size"], app.size());
+    std::vector<uint8_t> flash = sim.flash();
+    ASSERT_EQ(flash.size(), 0x74000u);
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), flash.begin(),
+                           [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+    EXPECT_TRUE(
+        std::all_of(flash.begin() + app.size(), flash.end(), [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(json_value(sim.report(), "signature_last"), "true");
+    EXPECT_EQ(json_value(sim.report(), "app_started"), "true");
+}
+
+// A file that cannot be the image: one line naming the file and why, exit status 1, and
+// nothing reaches the device.
+struct BadFile {
+    const char* p_name;
+    const char* p_option; // --app or --loader
+    std::string text;     // the file's contents; empty: the file is missing
+    const char* p_why;
+};
+
+TEST_F(CliE2e, RefusedFirmwareFilesNeverReachTheDevice) {
+    TempDir tmp;
+    const std::vector<uint8_t> data(64, 0x11);
+    const std::string sig = srec_line(3, 0x80010, signature_bytes());
+    const std::vector<BadFile> cases = {
+        {"AppBelowArea", "--app", srec_file({{0x7FFF0, data}}),
+         "lies outside the application's flash"},
+        {"AppAboveArea", "--app", sig + srec_file({{0xF3FF0, data}}),
+         "0x000f3ff0..0x000f4030 lies outside"},
+        {"AppNoSignature", "--app", srec_file({{0x80000, data}}),
+         "holds 0x11 at 0x00080010, not the application signature 0x47"},
+        {"AppSignatureMissing", "--app", srec_file({{0x80100, data}}),
+         "holds no byte at 0x00080010"},
+        {"AppOverlap", "--app", sig + srec_file({{0x80400, data}, {0x80420, data}}),
+         "records overlap at address 0x00080420"},
+        {"LoaderNotAtStart", "--loader", srec_file({{0x400100, data}}),
+         "its lowest address is 0x00400100, not the flash loader's start 0x00400000"},
+        {"LoaderOutside", "--loader", srec_file({{0x400000, data}, {0x4FFFF0, data}}),
+         "lies outside the flash loader's RAM"},
+        {"BadChecksum", "--app", "S30900080010470000001E\n" + srec_line(7, 0),
+         "error-src/image/msrecin.cpp"},
+        {"NoEndLine", "--app", sig, "error-src/image/msrecin.cpp"},
+        {"NotSrecords", "--app", "hello world\n", "error-src/image/msrecin.cpp"},
+        {"Empty", "--app", "\x01", ""}, // replaced by an empty file below
+        {"Missing", "--loader", "", "No such file or directory"},
+        {"Huge", "--app", "", "more than a firmware file can be (16 MiB)"},
+    };
+    DevSimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    for (const BadFile& c : cases) {
+        SCOPED_TRACE(c.p_name);
+        std::string path = tmp / (std::string(c.p_name) + ".s37");
+        if (std::string(c.p_name) == "Empty") {
+            std::ofstream f(path);
+        } else if (std::string(c.p_name) == "Huge") {
+            std::ofstream(path) << sig;
+            std::filesystem::resize_file(path, 17 * 1024 * 1024);
+        } else if (!c.text.empty()) {
+            std::ofstream(path) << c.text;
+        }
+        CliRun r = run_cli({"download", "-p", sim.port(), c.p_option, path});
+        EXPECT_EQ(r.status, 1) << r.err;
+        std::string kind = std::string(c.p_option) == "--app" ? "application" : "flash-loader";
+        EXPECT_EQ(r.err.rfind("orvo-loader-cli: " + kind + " file " + path + ": ", 0), 0u) << r.err;
+        std::string why = std::string(c.p_name) == "Empty" ? "is empty" : c.p_why;
+        EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+        EXPECT_EQ(count_of(r.err, "\n"), 1) << r.err;
+    }
+    sim.stop();
+    EXPECT_EQ(json_value(sim.report(), "requests"), "0") << sim.report();
+}
+
+// --verify reads back every block written before the signature: a sound flash passes, and
+// read-mem then gives the flash back; a worn byte stops the download with exit status 12
+// and no signature.
+struct VerifyCase {
+    const char* p_name;
+    std::vector<std::string> sim_args;
+    int status;
+};
+
+class CliVerify : public CliE2e, public ::testing::WithParamInterface<VerifyCase> {};
+
+TEST_P(CliVerify, VerifyBeforeTheSignature) {
+    const VerifyCase& c = GetParam();
+    TempDir tmp;
+    DevSimProcess sim(c.sim_args);
+    ASSERT_TRUE(sim.ok());
+    std::string log = tmp / "run.log";
+    CliRun r =
+        run_cli({"download", "-p", sim.port(), "--verify", "--progress", "json", "--log", log});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    std::vector<std::string> ids;
+    for (const std::string& l : lines_of(r.out)) {
+        Json e = Json::parse(l, nullptr, false);
+        if (e["event"] == "step") ids.push_back(e["step"]);
+    }
+    Json result = Json::parse(last_line(r.out), nullptr, false);
+    EXPECT_EQ(result["exit"], c.status);
+    std::string text = read_text(log);
+    EXPECT_NE(text.find("ms  Verifying application\n"), std::string::npos);
+    if (c.status == 0) {
+        EXPECT_EQ(ids, (std::vector<std::string>{"activate", "load_loader", "start_loader", "erase",
+                                                 "blank_check", "program", "verify", "signature",
+                                                 "start_appl"}));
+        EXPECT_TRUE(result["failed_step"].is_null());
+        // The device's flash read back whole, in pieces of 256 bytes.
+        std::string dump = tmp / "flash.bin";
+        CliRun rm = run_cli({"read-mem", "-p", sim.port(), "--address", "0x80000", "--length",
+                             std::to_string(0x74000), dump, "--progress", "plain"});
+        EXPECT_EQ(rm.status, 0) << rm.err;
+        EXPECT_NE(rm.err.find("Ok: 475136 bytes from 0x00080000 written to " + dump),
+                  std::string::npos)
+            << rm.err;
+        std::string got = read_text(dump);
+        EXPECT_TRUE(got.size() == expected().flash.size() &&
+                    std::equal(got.begin(), got.end(), expected().flash.begin(),
+                               [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+        // A length the device refuses ends with its result's message, and no file.
+        std::string past = tmp / "past.bin";
+        CliRun refused = run_cli(
+            {"read-mem", "-p", sim.port(), "--address", "0xF3F00", "--length", "512", past, "-q"});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(
+            refused.err.find(
+                "Error...: Reading memory at address 0x000f4000 failed: RMC_RES_ILL_DATA_ADR"),
+            std::string::npos)
+            << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(past));
+        sim.stop();
+        EXPECT_TRUE(sim.flash() == expected().flash);
+    } else {
+        EXPECT_EQ(ids.back(), "verify");
+        EXPECT_EQ(result["failed_step"], "verify");
+        EXPECT_NE(r.err.find("Error...: Verifying application failed at address 00080123 !\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(text.find("the device holds "), std::string::npos);
+        sim.stop();
+        EXPECT_EQ(sim.flash()[0x10], 0xFF);
+        EXPECT_EQ(json_value(sim.report(), "app_started"), "false");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flash, CliVerify,
+                         ::testing::Values(VerifyCase{"Sound", {}, 0},
+                                           VerifyCase{
+                                               "WornByte", {"--weak-flash-byte", "0x80123"}, 12}),
+                         case_name<VerifyCase>);
+
+// --- several ports in one command ---
+
+// k simulated devices, each with its own arguments.
+struct Gang {
+    std::vector<std::unique_ptr<DevSimProcess>> sims;
+    explicit Gang(const std::vector<std::vector<std::string>>& args) {
+        for (const auto& a : args)
+            sims.push_back(std::make_unique<DevSimProcess>(a));
+    }
+    bool ok() const {
+        for (const auto& s : sims)
+            if (!s->ok()) return false;
+        return true;
+    }
+    std::vector<std::string> port_args() const {
+        std::vector<std::string> out;
+        for (const auto& s : sims)
+            out.insert(out.end(), {"--port", s->port()});
+        return out;
+    }
+};
+
+std::vector<std::string> cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The table line of a port: its columns after the port's name.
+std::string table_row(const std::string& out, const std::string& port) {
+    size_t i = out.find("\n" + port + " ");
+    if (i == std::string::npos) return "";
+    size_t e = out.find('\n', i + 1);
+    std::string row = out.substr(i + 1 + port.size(), e - i - 1 - port.size());
+    size_t b = row.find_first_not_of(' ');
+    return b == std::string::npos ? "" : row.substr(b);
+}
+
+TEST_F(CliE2e, FourAndEightDevicesProgrammedByOneCommand) {
+    for (size_t k : {4u, 8u}) {
+        SCOPED_TRACE(k);
+        TempDir tmp;
+        Gang gang{std::vector<std::vector<std::string>>(k)};
+        ASSERT_TRUE(gang.ok());
+        std::string report = tmp / "report.json";
+        std::string log = tmp / "run.log";
+        CliRun r =
+            run_cli(cat({"download", "--progress", "plain", "--report", report, "--log", log},
+                        gang.port_args()),
+                    180000);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (auto& sim : gang.sims) {
+            EXPECT_EQ(table_row(r.out, sim->port()).rfind("ok ", 0), 0u) << r.out;
+            // Each port logs into a file of its own.
+            std::string port_log = read_text(log + ".pts-" + sim->port().substr(9));
+            EXPECT_NE(port_log.find("Programming application"), std::string::npos);
+            ASSERT_EQ(sim->stop(), 0);
+            EXPECT_TRUE(sim->flash() == expected().flash) << sim->port();
+            EXPECT_EQ(json_value(sim->report(), "signature_last"), "true");
+        }
+        EXPECT_NE(r.out.find(std::to_string(k) + " of " + std::to_string(k) + " ports programmed"),
+                  std::string::npos)
+            << r.out;
+        std::string text = read_text(report);
+        EXPECT_EQ(count_of(text, "\"ok\": true"), static_cast<int>(k) + 1) << text;
+        EXPECT_EQ(count_of(text, "\"crc32\""), 2 * static_cast<int>(k)) << text;
+    }
+}
+
+TEST_F(CliE2e, OneFailingDeviceOfFourLeavesTheOthersProgrammed) {
+    // The third device answers its 200th request, a flash write, with the busy exception;
+    // the fourth port is a file, which exists but is no serial port.
+    TempDir tmp;
+    std::string not_a_port = tmp / "not-a-port";
+    write_bytes(not_a_port, {0});
+    Gang gang({{}, {}, {"--busy-every", "200"}});
+    ASSERT_TRUE(gang.ok());
+    CliRun r =
+        run_cli(cat(cat({"download", "-q"}, gang.port_args()), {"--port", not_a_port}), 120000);
+    EXPECT_EQ(r.status, 9) << r.out << r.err; // the first failing port in the order given
+    EXPECT_EQ(table_row(r.out, gang.sims[2]->port()).rfind("failed ", 0), 0u) << r.out;
+    EXPECT_NE(table_row(r.out, gang.sims[2]->port()).find("program (exit 9)"), std::string::npos)
+        << r.out;
+    EXPECT_NE(table_row(r.out, not_a_port).find("(exit 3)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 of 4 ports programmed"), std::string::npos) << r.out;
+    // The hints of the failed ports follow the table.
+    EXPECT_NE(r.err.find(not_a_port + ": "), std::string::npos) << r.err;
+    for (int i : {0, 1}) {
+        ASSERT_EQ(gang.sims[i]->stop(), 0);
+        EXPECT_TRUE(gang.sims[i]->flash() == expected().flash);
+    }
+    ASSERT_EQ(gang.sims[2]->stop(), 0);
+    EXPECT_EQ(gang.sims[2]->flash()[0x10], 0xFF) << "no signature after a failed programming";
+}
+
+// An application file and --verify reach every port's download: both take the file, and the
+// device with a worn byte fails its verification.
+TEST_F(CliE2e, GangGivesTheFileAndVerifyToEveryPort) {
+    TempDir tmp;
+    CliRun ex = run_cli({"images", "--export", tmp.path});
+    ASSERT_EQ(ex.status, 0) << ex.err;
+    std::string app = tmp / "orvo.s37";
+    Gang gang{{{}, {"--weak-flash-byte", "0x80123"}}};
+    ASSERT_TRUE(gang.ok());
+    std::string report = tmp / "report.json";
+    CliRun r = run_cli(
+        cat({"download", "--progress", "plain", "--verify", "--app", app, "--report", report},
+            gang.port_args()),
+        60000);
+    EXPECT_EQ(r.status, 12) << r.out << r.err;
+    EXPECT_EQ(table_row(r.out, gang.sims[0]->port()).rfind("ok ", 0), 0u) << r.out;
+    EXPECT_NE(table_row(r.out, gang.sims[1]->port()).find("verify (exit 12)"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(count_of(read_text(report), "\"source\": \"" + app + "\""), 2) << read_text(report);
+    gang.sims[0]->stop();
+    EXPECT_TRUE(gang.sims[0]->flash() == expected().flash);
+    gang.sims[1]->stop();
+    EXPECT_EQ(gang.sims[1]->flash()[0x10], 0xFF);
+}
+
+TEST_F(CliE2e, GangJsonEventsNameThePortAndSigtermStopsAll) {
+    // Slow flash writes, so that the signal comes while every device is programming.
+    Gang gang({{"--write-ms", "20"}, {"--write-ms", "20"}, {"--write-ms", "20"}});
+    ASSERT_TRUE(gang.ok());
+    CliProcess p(cat({"download", "--progress", "json"}, gang.port_args()));
+    p.close_stdin();
+    auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (count_of(p.out(), "\"step\":\"program\"") < 3 && Clock::now() < deadline)
+        p.wait_for_err("never", 50);
+    p.signal(SIGTERM);
+    int status = p.wait(60000);
+    EXPECT_EQ(status, 143) << p.err();
+    std::vector<std::string> lines;
+    std::string out = p.out();
+    for (size_t b = 0, e; (e = out.find('\n', b)) != std::string::npos; b = e + 1)
+        lines.push_back(out.substr(b, e - b));
+    ASSERT_FALSE(lines.empty());
+    // Every event but the last names its port; the last sums up.
+    for (size_t i = 0; i + 1 < lines.size(); i++)
+        ASSERT_NE(lines[i].find("\"port\":\"/"), std::string::npos) << lines[i];
+    EXPECT_NE(lines.back().find("\"event\":\"result\""), std::string::npos) << lines.back();
+    EXPECT_NE(lines.back().find("\"exit\":143"), std::string::npos) << lines.back();
+    EXPECT_EQ(count_of(out, "\"event\":\"result\""), 4);
+    EXPECT_EQ(count_of(out, "\"exit\":143"), 4);
+    for (auto& sim : gang.sims) {
+        ASSERT_EQ(sim->stop(), 0);
+        EXPECT_EQ(sim->flash()[0x10], 0xFF);
+    }
+}
+
+// Bad port lists end before anything starts: one line, exit status 2, no byte to a device.
+TEST_F(CliE2e, BadPortListsExitWithStatus2BeforeAnythingStarts) {
+    TempDir tmp;
+    Gang gang({{}, {}});
+    ASSERT_TRUE(gang.ok());
+    const std::string a = gang.sims[0]->port(), b = gang.sims[1]->port();
+    std::string empty_file = tmp / "empty", list = tmp / "list";
+    write_bytes(empty_file, {});
+    std::ofstream(list) << "# line 3\n" << a << "\n\n  " << a << "  \n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"--port", a, "--port", b, "--port", a}, "is given twice"},
+        {{"--port", "COM1", "--port", a}, "is given twice"}, // COM1 points to a
+        {{"--port", a, "--port", "/dev/orvo-no-such-port"}, "does not exist"},
+        {{"--ports-file", empty_file}, "no port in"},
+        {{"--ports-file", tmp / "missing"}, "cannot read the ports file"},
+        {{"--ports-file", list}, "is given twice"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        CliRun r = run_cli(cat({"download"}, c.args), 30000, -1, {"ORVO_COM1=" + a});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(count_of(r.err, "\n"), 1) << r.err;
+    }
+    for (auto& sim : gang.sims) {
+        sim->stop();
+        EXPECT_EQ(json_value(sim->report(), "requests"), "0") << sim->report();
+    }
 }
 
 } // namespace

@@ -305,6 +305,16 @@ static void print_summary(TermWin* p) {
     put_line(p, s);
 }
 
+void TermWin_begin_step(TermWin* p, const char* p_id, const char* p_text) {
+    if (!p) return;
+    cb_step_begin(p, p_id);
+    cb_set_step(p, p_text);
+}
+
+void TermWin_bytes_done(TermWin* p, int32_t n_done, int32_t n_total) {
+    if (p) cb_bytes_done(p, n_done, n_total);
+}
+
 void TermWin_set_cb_opened(TermWin* p, void (*cb_opened)(void* p_user), void* p_user) {
     if (!p) return;
     p->cb_opened = cb_opened;

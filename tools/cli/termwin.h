@@ -51,6 +51,11 @@ void TermWin_start(TermWin* p, const std::vector<ImageInfo>& images);
 // p_user; null for none. Nothing for a null p.
 void TermWin_set_cb_opened(TermWin* p, void (*cb_opened)(void* p_user), void* p_user);
 
+// A step of the program's own (outside the download procedure): its id and text, then the
+// bytes done of its total, shown as the procedure's steps are. Nothing for null.
+void TermWin_begin_step(TermWin* p, const char* p_id, const char* p_text);
+void TermWin_bytes_done(TermWin* p, int32_t n_done, int32_t n_total);
+
 // Shows a message box the way the procedure's boxes appear ("caption: text" on stderr, a box
 // event in JSON; a yes/no/cancel box then reads the answer). The button pressed (DL_ID_...).
 // 0 for a null p.

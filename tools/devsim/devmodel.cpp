@@ -143,8 +143,12 @@ Answer write_flash(DevModel* p, uint32_t a_mem, const uint8_t* data, uint32_t n)
     // Programming only clears bits; a cell that would need a 1 back is refused whole.
     for (uint32_t i = 0; i < n; i++)
         if ((cell[i] & data[i]) != data[i]) return fail(RMC_RES_ILL_DATA_VAL);
+    uint32_t a_weak = p->cfg.a_weak_flash;
+    bool is_weak = a_weak != 0 && range_inside(a_weak, 1, a_mem, n);
+    uint8_t weak_value = is_weak ? cell[a_weak - a_mem] : 0;
     for (uint32_t i = 0; i < n; i++)
         cell[i] &= data[i];
+    if (is_weak) cell[a_weak - a_mem] = weak_value;
     if (n > 0) {
         bool is_sig_alone = a_mem == DEV_A_SIGNATURE && n == 1;
         if (!is_sig_alone && range_inside(DEV_A_SIGNATURE, 1, a_mem, n) &&

@@ -35,6 +35,7 @@ struct DevModelCfg {
     int write_ms;          // device time of one flash write
     int corrupt_ram_write; // 1-based number of the RAM write to damage; 0 none
     uint32_t seed;
+    uint32_t a_weak_flash; // a worn flash cell: writes are acknowledged, it keeps its value; 0 none
 };
 
 // One run of equal function codes in the order received.

@@ -62,6 +62,8 @@ const char k_usage[] =
     "                            K-th reply\n"
     "  --silent-after N          after N requests answer nothing more (bytes are read\n"
     "                            and ignored)\n"
+    "  --weak-flash-byte ADR     a worn flash cell at ADR (0x-hexadecimal or decimal): flash\n"
+    "                            writes are acknowledged but it keeps its value\n"
     "  --corrupt-ram-write N     flip one data byte of the N-th RAM write (1-based): the\n"
     "                            flash loader in RAM is then corrupt and the jump crashes\n"
     "  --seed S                  seed of the fault choices (default 1)\n"
@@ -88,6 +90,7 @@ struct Options {
     int busy_every = 0, stale_reply_every = 0, duplicate_reply_every = 0, stray_byte_every = 0;
     int silent_after = -1;
     int corrupt_ram_write = 0;
+    uint32_t weak_flash_byte = 0;
     uint32_t seed = 1;
     bool once = false;
     int idle_exit_ms = 0;
@@ -167,6 +170,21 @@ int parse_options(int argc, char** argv, Options* o) {
         }
         if (!std::strcmp(a, "--verbose")) {
             o->verbose = true;
+            continue;
+        }
+        if (!std::strcmp(a, "--weak-flash-byte")) {
+            const char* v = i + 1 < argc ? argv[++i] : "";
+            char* end = nullptr;
+            errno = 0;
+            unsigned long adr = std::strtoul(v, &end, 0);
+            if (!*v || *end || errno || adr < DEV_A_FLASH || adr >= DEV_A_FLASH + DEV_N_FLASH) {
+                std::fprintf(stderr,
+                             "orvo-devsim: --weak-flash-byte needs a flash address "
+                             "0x80000..0xF3FFF, not '%s'\n",
+                             v);
+                return 2;
+            }
+            o->weak_flash_byte = (uint32_t)adr;
             continue;
         }
         bool done = false;
@@ -391,7 +409,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     static DevModel m;
-    DevModelCfg cfg{o.erase_ms, o.write_ms, o.corrupt_ram_write, o.seed};
+    DevModelCfg cfg{o.erase_ms, o.write_ms, o.corrupt_ram_write, o.seed, o.weak_flash_byte};
     DevModel_init(&m, &cfg);
 
     struct Outgoing {
