@@ -15,8 +15,9 @@
 //
 // usage: orvo-soak RUNS [--rates R1,R2,..] [--jobs N] [--seed S] [--keep DIR]
 // RUNS seeds at each rate, each run without and with --retries 2 (default 100:
-// 1000 runs at the five default rates). The rate is per byte and direction. ORVO_SOAK_VERBOSE=1 prints every run and keeps its
-// files; ORVO_SOAK_SIM_VERBOSE=1 lets the simulator log every request.
+// 1000 runs at the five default rates). The rate is per byte and direction. ORVO_SOAK_VERBOSE=1
+// prints every run and keeps its files; ORVO_SOAK_SIM_VERBOSE=1 lets the simulator log every
+// request.
 #include "devsim_process.h"
 
 #include <atomic>
@@ -354,8 +355,7 @@ int main(int argc, char** argv) {
             if (res.outcome == BAD) {
                 row.bad++;
                 std::printf("BAD run seed %llu rate %g retries %d: %s\n",
-                            (unsigned long long)j.seed, rates[j.i_rate], retries,
-                            res.why.c_str());
+                            (unsigned long long)j.seed, rates[j.i_rate], retries, res.why.c_str());
             }
             std::fprintf(stderr, "\r%zu/%zu runs", ++n_done, work.size());
         }

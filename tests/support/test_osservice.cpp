@@ -273,8 +273,8 @@ TEST(OssProgram, StartedThroughASymbolicLink) {
 TEST(OssProgram, StartedFromADirectoryWithABlankOrAQuote) {
     if (report_if_child()) return;
     std::string exe = own_exe();
-    for (const char* name : {"oss blank XXXXXX", "oss \"quoted\" blank XXXXXX",
-                             "oss\"quote\"XXXXXX"}) {
+    for (const char* name :
+         {"oss blank XXXXXX", "oss \"quoted\" blank XXXXXX", "oss\"quote\"XXXXXX"}) {
         SCOPED_TRACE(name);
         std::string tmpl_buf = dir_of(exe) + "/" + name;
         ASSERT_NE(mkdtemp(tmpl_buf.data()), nullptr);
