@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -374,6 +375,55 @@ TEST_F(DownloadTest, FailedWritesAreRepeatedUpToTheRetryCount) {
         }
         expect_idle();
     }
+}
+
+// What the hooks for a window beyond the display saw: each step's id, and the bytes of the
+// block loops after each write with the step they came in.
+struct HookLog {
+    std::vector<std::string> ids;
+    std::vector<std::pair<std::string, std::pair<int32_t, int32_t>>> bytes;
+};
+HookLog g_hooks;
+
+TEST_F(DownloadTest, HooksNameEachStepAndCountTheBytesOfEachWrite) {
+    g_hooks = HookLog();
+    rec->win.cb_step_begin = [](void*, const char* p_id) { g_hooks.ids.push_back(p_id); };
+    rec->win.cb_bytes_done = [](void*, int32_t n_done, int32_t n_total) {
+        g_hooks.bytes.push_back({g_hooks.ids.back(), {n_done, n_total}});
+    };
+    EXPECT_EQ(run(), DL_OK);
+    EXPECT_EQ(g_hooks.ids,
+              (std::vector<std::string>{"activate", "load_loader", "start_loader", "erase",
+                                        "blank_check", "program", "signature", "start_appl"}));
+    // Only the two block loops count bytes, rising with each write up to their totals.
+    const std::map<std::string, std::pair<int32_t, int32_t>> k_loops = {
+        {"load_loader", {179, 45397}},
+        {"program",
+         {static_cast<int32_t>(non_blank_blocks().size()), Root_get_n_bytes_appl(p_root)}}};
+    std::map<std::string, int32_t> n_writes, n_last;
+    for (const auto& [id, b] : g_hooks.bytes) {
+        ASSERT_EQ(k_loops.count(id), 1u) << id;
+        EXPECT_EQ(b.second, k_loops.at(id).second);
+        EXPECT_GT(b.first, n_last[id]);
+        n_last[id] = b.first;
+        n_writes[id]++;
+    }
+    for (const auto& [id, loop] : k_loops) {
+        EXPECT_EQ(n_writes[id], loop.first) << id;
+        EXPECT_EQ(n_last[id], loop.second) << id;
+    }
+    // The display is the window's as without the hooks.
+    std::vector<std::string> steps(std::begin(k_steps), std::end(k_steps));
+    steps.push_back("ready");
+    EXPECT_EQ(rec->texts(RecEvent::STEP), steps);
+    // Each failing step's id.
+    for (int32_t fail = DL_FAIL_ACTIVATE; fail <= DL_FAIL_APPL_START; fail++)
+        EXPECT_EQ(dl_step_id(fail), g_hooks.ids[static_cast<size_t>(fail - DL_FAIL_ACTIVATE)]);
+    EXPECT_STREQ(dl_step_id(DL_FAIL_PORT), "port");
+    EXPECT_STREQ(dl_step_id(DL_FAIL_VERIFY), "verify");
+    EXPECT_EQ(dl_step_id(DL_OK), nullptr);
+    EXPECT_EQ(dl_step_id(DL_FAIL_VERIFY + 1), nullptr);
+    EXPECT_EQ(dl_step_id(-1), nullptr);
 }
 
 TEST_F(DownloadTest, BlankCheckFailureBoxComesBeforeTheFullBar) {

@@ -224,6 +224,37 @@ TEST_F(RootTest, BuildCountsNonBlankBlocksAndRefusesWhatDoesNotFit) {
     UvMem_free(p_vm);
 }
 
+TEST_F(RootTest, ImagesOfTheCallerReplaceTheEmbeddedOnes) {
+    p = Root_alloc();
+    ASSERT_NE(p, nullptr);
+    const uint32_t a_appl[] = {0x80010, 0x81000};
+    const uint32_t n_appl[] = {1, 2};
+    const uint8_t heap[] = {0x47, 0x01, 0x02};
+    const uint8_t* p_appl_bytes[] = {heap, heap + 1};
+    MsrLin appl;
+    MsrLin_init_val(&appl, 2, a_appl, n_appl, nullptr, p_appl_bytes, 3, heap);
+    // Null keeps the embedded flash loader; the memory image is built afresh from the set.
+    EXPECT_EQ(Root_set_images(p, nullptr, &appl), 1);
+    EXPECT_EQ(Root_get_p_set_loader(p), &p->set_loader);
+    EXPECT_EQ(Root_get_p_set_appl(p), &appl);
+    EXPECT_EQ(Root_get_n_bytes_appl(p), 2 * 256);
+    UvMem* p_vm = Root_get_p_vm(p);
+    EXPECT_EQ(UvMem_read_byte(p_vm, 0x80010), 0x47);
+    EXPECT_EQ(UvMem_read_byte(p_vm, 0x81001), 0x02);
+    EXPECT_EQ(UvMem_read_byte(p_vm, 0x80000), 0xFF);
+    MsrLin loader;
+    MsrLin_init_val(&loader, 1, a_appl, n_appl, nullptr, p_appl_bytes, 1, heap);
+    EXPECT_EQ(Root_set_images(p, &loader, nullptr), 1);
+    EXPECT_EQ(Root_get_p_set_loader(p), &loader);
+    EXPECT_EQ(Root_get_p_set_appl(p), &appl);
+    // A set that does not fit the memory image fails.
+    const uint32_t a_out[] = {0x400000};
+    MsrLin out;
+    MsrLin_init_val(&out, 1, a_out, n_appl, nullptr, p_appl_bytes, 1, heap);
+    EXPECT_EQ(Root_set_images(p, nullptr, &out), 0);
+    EXPECT_EQ(Root_set_images(nullptr, &loader, &appl), 0);
+}
+
 TEST_F(RootTest, NullRootAccessorsAnswerNullWithoutLoading) {
     LogCapture log;
     EXPECT_EQ(Root_get_p_path_program(nullptr), nullptr);

@@ -25,7 +25,9 @@ double Gang_wall(void) {
         .count();
 }
 
-static double ms_round(double t) { return static_cast<double>(static_cast<int64_t>(t * 1000 + 0.5)) / 1000; }
+static double ms_round(double t) {
+    return static_cast<double>(static_cast<int64_t>(t * 1000 + 0.5)) / 1000;
+}
 
 // UTC time in ISO 8601 with milliseconds.
 static std::string iso_time(double t_wall) {
@@ -327,12 +329,13 @@ int Gang_finish(GangRun* p) {
                                {"seconds", ms_round(g.seconds)},
                                {"start", iso_time(g.t_begin)},
                                {"end", iso_time(g.t_end)},
-                               {"failed_step", g.ok || g.failed_step.empty()
-                                                   ? Json(nullptr)
-                                                   : Json(g.failed_step)},
+                               {"failed_step", g.ok || g.failed_step.empty() ? Json(nullptr)
+                                                                             : Json(g.failed_step)},
                                {"images", crcs}});
         }
-        Json report = {{"ok", status == 0}, {"exit", status}, {"seconds", ms_round(seconds)},
+        Json report = {{"ok", status == 0},
+                       {"exit", status},
+                       {"seconds", ms_round(seconds)},
                        {"ports", records}};
         if (!write_report(p->p_cfg->report, report)) {
             fprintf(stderr, "orvo-loader-cli: cannot write the report %s\n",

@@ -13,9 +13,9 @@
 // What the parent knows of one port's download.
 struct GangPort {
     std::string port;
-    std::string step, text;      // the running step's id and the window's text
-    int64_t done = 0, total = 0; // bytes of the running block loop
-    double t_loop = 0;           // when the running block loop began (seconds since start)
+    std::string step, text;        // the running step's id and the window's text
+    int64_t done = 0, total = 0;   // bytes of the running block loop
+    double t_loop = 0;             // when the running block loop began (seconds since start)
     double t_begin = 0, t_end = 0; // wall clock (seconds since the epoch)
     bool is_running = true;
     bool has_result = false;
@@ -34,7 +34,7 @@ struct GangRun {
     int32_t progress; // the parent's display (a bar off a terminal became plain)
     int n_drawn;      // lines of the last drawing
     double t_drawn;
-    bool is_asking;   // a question waits for its answer: no drawing meanwhile
+    bool is_asking; // a question waits for its answer: no drawing meanwhile
 };
 
 // Seconds since the gang started (monotonic), and since the epoch.

@@ -18,7 +18,7 @@ namespace {
 
 struct Child {
     pid_t pid = -1;
-    int fd[2] = {-1, -1};  // stdout, stderr; -1 once at their end
+    int fd[2] = {-1, -1};   // stdout, stderr; -1 once at their end
     std::string partial[2]; // a line not yet complete
     bool is_reaped = false;
 };
@@ -142,7 +142,8 @@ int Gang_run(const GangCfg& cfg) {
         std::vector<std::string> args = {"orvo-loader-cli"};
         args.insert(args.end(), cfg.child_args.begin(), cfg.child_args.end());
         args.insert(args.end(), {"--port", cfg.ports[i], "--progress", "json"});
-        if (!cfg.log.empty()) args.insert(args.end(), {"--log", Gang_log_name(cfg.log, cfg.ports[i])});
+        if (!cfg.log.empty())
+            args.insert(args.end(), {"--log", Gang_log_name(cfg.log, cfg.ports[i])});
         std::string error;
         if (!spawn(args, &children[i], &error)) {
             Gang_on_line(&run, i, "cannot start the download: " + error, true);

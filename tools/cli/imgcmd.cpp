@@ -105,8 +105,8 @@ int32_t Images_print(FILE* fp, Root* p_root) {
         return 0;
     }
     int32_t n_block = Root_get_n_block(p_root);
-    print_set(fp, "flash loader (fld_02)", Root_get_p_set_loader(p_root), n_block);
-    print_set(fp, "application (orvo)", Root_get_p_set_appl(p_root), n_block);
+    print_set(fp, "flash loader", Root_get_p_set_loader(p_root), n_block);
+    print_set(fp, "application", Root_get_p_set_appl(p_root), n_block);
     UvMem* p_vm = Root_get_p_vm(p_root);
     uint32_t a = UvMem_get_a_vmem(p_vm), n = UvMem_get_n_vmem(p_vm);
     int32_t n_bytes_appl = Root_get_n_bytes_appl(p_root);

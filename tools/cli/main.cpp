@@ -367,6 +367,12 @@ int cmd_download(const Opts& o) {
             status = report.fail == DL_OK ? EXIT_OK : report.fail + 2;
         }
         if (status != EXIT_OK) explain_failure(p_term, p_root, port, report);
+        sig = TermWin_get_pending_signal();
+        if (status == EXIT_OK && sig) {
+            std::string line = std::string(TermWin_signal_name(sig)) +
+                               " came after the last block: the download was completed";
+            TermWin_note(p_term, line.c_str());
+        }
     }
     TermWin_result(p_term, dl_step_id(report.fail), status);
     TermWin_catch_interrupt(nullptr);
@@ -454,6 +460,7 @@ int cmd_send_file(const Opts& o) {
         if (!is_ok) status = EXIT_FAILED;
     }
     Uart_close(p_uart);
+    RunLog_result(status, nullptr);
     finish(&cli, p_root);
     return status;
 }

@@ -49,3 +49,11 @@ void RunLog_write(const char* p_text) {
     }
     fflush(s_fp_log);
 }
+
+void RunLog_result(int32_t exit_status, const char* p_failed_step) {
+    char s[160];
+    snprintf(s, sizeof s, "result: %s, exit status %d, %.3f s%s%s\n",
+             exit_status == 0 ? "ok" : "failed", exit_status, RunLog_seconds(),
+             p_failed_step ? ", step " : "", p_failed_step ? p_failed_step : "");
+    RunLog_write(s);
+}

@@ -19,3 +19,7 @@ int32_t RunLog_is_open(void);
 // first character ("    1234 ms  "). Flushed at once, so nothing is lost when the program is
 // ended hard. Nothing when no log file is open.
 void RunLog_write(const char* p_text);
+
+// The log file's last line: "result: ok, exit status 0, 51.302 s", or for a failure "result:
+// failed, exit status 9, 12.004 s, step program" (p_failed_step may be null).
+void RunLog_result(int32_t exit_status, const char* p_failed_step);

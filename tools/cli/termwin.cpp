@@ -54,7 +54,7 @@ static volatile sig_atomic_t s_is_typed;
 
 static const int32_t k_wait_note_ms = 2000;
 
-static const char* signal_name(int32_t sig) {
+const char* TermWin_signal_name(int32_t sig) {
     switch (sig) {
     case TERM_SIG_HUP:
         return "SIGHUP";
@@ -465,11 +465,7 @@ void TermWin_result(TermWin* p, const char* p_failed_step, int32_t exit_status) 
              {"exit", exit_status},
              {"seconds", ms_round(t)},
              {"failed_step", failed}});
-    char s[160];
-    snprintf(s, sizeof s, "result: %s, exit status %d, %.3f s%s%s\n",
-             exit_status == 0 ? "ok" : "failed", exit_status, t, p_failed_step ? ", step " : "",
-             p_failed_step ? p_failed_step : "");
-    RunLog_write(s);
+    RunLog_result(exit_status, p_failed_step);
 }
 
 const char* TermWin_get_step(const TermWin* p) {
@@ -500,7 +496,7 @@ static void note_pending_signal(TermWin* p) {
     uint32_t now = Csp_get_tick_count();
     if (s_sig_stop) {
         p->is_note_shown = true;
-        std::string line = std::string(signal_name(s_sig_stop)) +
+        std::string line = std::string(TermWin_signal_name(s_sig_stop)) +
                            ": the download stops after the next block is written (another signal "
                            "quits at once)";
         TermWin_note(p, line.c_str());

@@ -86,6 +86,9 @@ const char* TermWin_get_step(const TermWin* p);
 // a third quits).
 void TermWin_catch_interrupt(TermWin* p);
 
+// "SIGHUP", "SIGTERM" or "SIGINT" (for any other value).
+const char* TermWin_signal_name(int32_t sig);
+
 // The first signal that asked to stop without a question (TERM_SIG_...), 0 for none.
 int32_t TermWin_get_pending_signal(void);
 
