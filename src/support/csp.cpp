@@ -3,6 +3,10 @@
 
 #include "csp_platform.h"
 
+#include "con.h"
+
+#include <cstdlib>
+
 static tyCsp_cb_sleep s_cb_sleep;
 static void* s_p_sleep;
 static tyCsp_cb_tick s_cb_tick;
@@ -30,4 +34,34 @@ uint32_t Csp_get_tick_count(void) {
 void Csp_set_tick_source(tyCsp_cb_tick cb_tick, void* p_user) {
     s_cb_tick = cb_tick;
     s_p_tick = p_user;
+}
+
+static int s_fail_creations;
+
+void Csp_test_fail_mutex_creations(int n) {
+    s_fail_creations = n;
+}
+
+CspMutex* CspMutex_init(CspMutex* p) {
+    if (!p) return nullptr;
+    p->h_mutex = nullptr;
+    if (s_fail_creations > 0)
+        --s_fail_creations;
+    else
+        p->h_mutex = Csp_platform_create_mutex();
+    if (!p->h_mutex) {
+        CON_LOG("error", "p -> h_mutex = CreateMutex (NULL, FALSE, NULL))\n");
+        return nullptr;
+    }
+    return p;
+}
+
+CspMutex* CspMutex_alloc(void) {
+    auto* p = (CspMutex*)std::malloc(sizeof(CspMutex));
+    if (!p) return nullptr;
+    if (!CspMutex_init(p)) {
+        std::free(p);
+        return nullptr;
+    }
+    return p;
 }

@@ -3,17 +3,11 @@
 #include "csp.h"
 #include "csp_platform.h"
 
-#include "con.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <pthread.h>
 #include <sched.h>
-
-static int s_fail_creations;
-
-void Csp_test_fail_mutex_creations(int n) { s_fail_creations = n; }
 
 void Csp_platform_sleep_ms(int t_ms) {
     if (t_ms <= 0) {
@@ -34,11 +28,7 @@ uint32_t Csp_platform_tick_count(void) {
 
 // Recursive like a Win32 mutex; robust so that an owner that ended while
 // holding it leaves it abandoned rather than locked for ever.
-static pthread_mutex_t* create_mutex(void) {
-    if (s_fail_creations > 0) {
-        --s_fail_creations;
-        return nullptr;
-    }
+void* Csp_platform_create_mutex(void) {
     auto* m = (pthread_mutex_t*)std::malloc(sizeof(pthread_mutex_t));
     if (!m) return nullptr;
     pthread_mutexattr_t attr;
@@ -52,26 +42,6 @@ static pthread_mutex_t* create_mutex(void) {
         return nullptr;
     }
     return m;
-}
-
-CspMutex* CspMutex_init(CspMutex* p) {
-    if (!p) return nullptr;
-    p->h_mutex = create_mutex();
-    if (!p->h_mutex) {
-        CON_LOG("error", "p -> h_mutex = CreateMutex (NULL, FALSE, NULL))\n");
-        return nullptr;
-    }
-    return p;
-}
-
-CspMutex* CspMutex_alloc(void) {
-    auto* p = (CspMutex*)std::malloc(sizeof(CspMutex));
-    if (!p) return nullptr;
-    if (!CspMutex_init(p)) {
-        std::free(p);
-        return nullptr;
-    }
-    return p;
 }
 
 int CspMutex_free(CspMutex* p) {

@@ -33,17 +33,6 @@ bool devsim_is_built() {
     return access(orvo_program_path("tools/devsim/orvo-devsim").c_str(), X_OK) == 0;
 }
 
-// The value after "key": in the report, up to the next comma, brace or line end.
-std::string json_value(const std::string& json, const std::string& key) {
-    size_t i = json.find("\"" + key + "\"");
-    if (i == std::string::npos) return "";
-    i = json.find(':', i);
-    if (i == std::string::npos) return "";
-    i = json.find_first_not_of(" \t\r\n", i + 1);
-    size_t e = json.find_first_of(",}\r\n", i);
-    return json.substr(i, e == std::string::npos ? std::string::npos : e - i);
-}
-
 // The loader's side of the line, with counters of what its link saw.
 struct TestMaster {
     Uart uart{};
@@ -211,10 +200,10 @@ TEST_F(DevSim, DownloadOrderProgramsFlashAndStartsTheApplication) {
             << "segment " << k;
     }
     std::string rep = sim.report();
-    EXPECT_EQ(json_value(rep, "mode"), "\"application\"") << rep;
-    EXPECT_EQ(json_value(rep, "signature_last"), "true") << rep;
-    EXPECT_EQ(json_value(rep, "app_started"), "true") << rep;
-    EXPECT_EQ(json_value(rep, "flash_loader_in_ram"), "true") << rep;
+    EXPECT_EQ(devsim_report_value(rep, "mode"), "\"application\"") << rep;
+    EXPECT_EQ(devsim_report_value(rep, "signature_last"), "true") << rep;
+    EXPECT_EQ(devsim_report_value(rep, "app_started"), "true") << rep;
+    EXPECT_EQ(devsim_report_value(rep, "flash_loader_in_ram"), "true") << rep;
     // The commands in the order received, runs of equal codes counted.
     struct Run {
         int fc;
@@ -350,8 +339,8 @@ TEST_F(DevSim, JumpIntoAnythingButTheFlashLoaderLeavesADeviceThatStaysSilent) {
         }
         ASSERT_EQ(sim.stop(), 0);
         std::string rep = sim.report();
-        EXPECT_EQ(json_value(rep, "mode"), "\"crashed\"") << c.name << rep;
-        EXPECT_EQ(json_value(rep, "flash_loader_in_ram"), c.loader_in_ram) << c.name;
+        EXPECT_EQ(devsim_report_value(rep, "mode"), "\"crashed\"") << c.name << rep;
+        EXPECT_EQ(devsim_report_value(rep, "flash_loader_in_ram"), c.loader_in_ram) << c.name;
     }
 }
 
@@ -368,7 +357,7 @@ TEST_F(DevSim, LineFaultsAreRepeatedByTheLinkAndTheCommandsSucceed) {
         EXPECT_EQ(m.n_stx_sent, 3);
         ASSERT_EQ(sim.stop(), 0);
         std::string rep = sim.report();
-        EXPECT_EQ(json_value(rep, "requests"), "1") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "requests"), "1") << rep;
         EXPECT_NE(rep.find("\"naks\": {\"host_to_device\": 0, \"device_to_host\": 2}"),
                   std::string::npos)
             << rep;
@@ -386,7 +375,7 @@ TEST_F(DevSim, LineFaultsAreRepeatedByTheLinkAndTheCommandsSucceed) {
         EXPECT_EQ(m.n_nak_sent, 1);
         EXPECT_EQ(m.n_frames_in, 2);
         ASSERT_EQ(sim.stop(), 0);
-        EXPECT_EQ(json_value(sim.report(), "bad_bcc_sent"), "1");
+        EXPECT_EQ(devsim_report_value(sim.report(), "bad_bcc_sent"), "1");
     }
     {
         // The device's final DLE of the second request is lost: the master repeats the
@@ -402,7 +391,7 @@ TEST_F(DevSim, LineFaultsAreRepeatedByTheLinkAndTheCommandsSucceed) {
         EXPECT_GE(m.n_stx_sent, 3);
         ASSERT_EQ(sim.stop(), 0);
         std::string rep = sim.report();
-        EXPECT_EQ(json_value(rep, "final_dle_lost"), "1") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "final_dle_lost"), "1") << rep;
         EXPECT_NE(rep.find("\"retries\": {\"host_to_device\": 1"), std::string::npos) << rep;
     }
 }
@@ -449,7 +438,7 @@ TEST_F(DevSim, BusyStaleAndSilentRepliesReachTheMasterAsItsLayerPredicts) {
         EXPECT_EQ(Rmc_do_read_mem(&m.rmc, k_a_ram, rd, 4), RMC_RES_ERR_REC);
         EXPECT_EQ(m.n_stx_sent - n_stx, 6);
         ASSERT_EQ(sim.stop(), 0);
-        EXPECT_EQ(json_value(sim.report(), "requests"), "2");
+        EXPECT_EQ(devsim_report_value(sim.report(), "requests"), "2");
     }
 }
 
@@ -481,18 +470,17 @@ TEST_F(DevSim, DuplicateRepliesAndStrayBytesLeaveNoStartRequestRefused) {
             uint8_t rd[4] = {0};
             EXPECT_EQ(Rmc_do_activate_bootloader(&m.rmc), RMC_RES_OK);
             EXPECT_EQ(Rmc_do_write_xbram(&m.rmc, k_a_ram, (const uint8_t*)"ab", 2), RMC_RES_OK);
-            EXPECT_EQ(Rmc_do_write_xbram(&m.rmc, k_a_ram + 2, (const uint8_t*)"cd", 2),
-                      RMC_RES_OK);
+            EXPECT_EQ(Rmc_do_write_xbram(&m.rmc, k_a_ram + 2, (const uint8_t*)"cd", 2), RMC_RES_OK);
             EXPECT_EQ(Rmc_do_read_mem(&m.rmc, k_a_ram, rd, 4), RMC_RES_OK);
             EXPECT_EQ(std::memcmp(rd, "abcd", 4), 0);
         }
         ASSERT_EQ(sim.stop(), 0);
         std::string rep = sim.report();
-        EXPECT_EQ(json_value(rep, "requests"), "4") << rep;
-        EXPECT_EQ(json_value(rep, "duplicate_replies"), c.duplicates) << rep;
-        EXPECT_EQ(json_value(rep, "stray_bytes"), c.strays) << rep;
-        EXPECT_EQ(json_value(rep, "refused"), "0") << rep;
-        EXPECT_EQ(json_value(rep, "unanswered"), "0") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "requests"), "4") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "duplicate_replies"), c.duplicates) << rep;
+        EXPECT_EQ(devsim_report_value(rep, "stray_bytes"), c.strays) << rep;
+        EXPECT_EQ(devsim_report_value(rep, "refused"), "0") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "unanswered"), "0") << rep;
     }
 }
 
@@ -602,7 +590,7 @@ TEST_F(DevSim, SelfEndingRunsAndTheLinkExit) {
             download_short(m, short_image(1));
         }
         EXPECT_EQ(sim.wait_exit(3000), 0);
-        EXPECT_EQ(json_value(sim.report(), "app_started"), "true");
+        EXPECT_EQ(devsim_report_value(sim.report(), "app_started"), "true");
         EXPECT_EQ(sim.flash().size(), (size_t)k_n_flash);
     }
     {
@@ -616,7 +604,7 @@ TEST_F(DevSim, SelfEndingRunsAndTheLinkExit) {
         EXPECT_EQ(sim.wait_exit(3000), 0);
         struct stat st;
         EXPECT_NE(lstat(link.c_str(), &st), 0);
-        EXPECT_EQ(json_value(sim.report(), "mode"), "\"power_on\"");
+        EXPECT_EQ(devsim_report_value(sim.report(), "mode"), "\"power_on\"");
     }
     {
         // SIGTERM in the middle of a reply's device time still ends cleanly.
@@ -630,7 +618,7 @@ TEST_F(DevSim, SelfEndingRunsAndTheLinkExit) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         EXPECT_EQ(sim.stop(), 0);
-        EXPECT_EQ(json_value(sim.report(), "requests"), "1");
+        EXPECT_EQ(devsim_report_value(sim.report(), "requests"), "1");
     }
 }
 
@@ -640,9 +628,8 @@ TEST_F(DevSim, CommandLineHelpAndMistakes) {
         std::string args;
         int want;
     } cases[] = {
-        {"--help", 0},        {"--bogus", 2},        {"--erase-ms", 2},
-        {"--erase-ms -5", 2}, {"--busy-every x", 2}, {"--report", 2},
-        {"--gap-ms x", 2},    {"--stray-byte-every -1", 2},
+        {"--help", 0},         {"--bogus", 2},  {"--erase-ms", 2}, {"--erase-ms -5", 2},
+        {"--busy-every x", 2}, {"--report", 2}, {"--gap-ms x", 2}, {"--stray-byte-every -1", 2},
     };
     for (const auto& c : cases) {
         int st = std::system((prog + " " + c.args + " >/dev/null 2>&1 </dev/null").c_str());

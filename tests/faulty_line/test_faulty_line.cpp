@@ -12,13 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sched.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,17 +26,6 @@ namespace {
 // One download may take this long before it counts as hanging (a quiet machine needs about
 // two seconds).
 constexpr int k_t_download_limit_ms = 600000;
-
-// The value after "key": in the report, up to the next comma, brace or line end.
-std::string json_value(const std::string& json, const std::string& key) {
-    size_t i = json.find("\"" + key + "\"");
-    if (i == std::string::npos) return "";
-    i = json.find(':', i);
-    if (i == std::string::npos) return "";
-    i = json.find_first_not_of(" \t\r\n", i + 1);
-    size_t e = json.find_first_of(",}\r\n", i);
-    return json.substr(i, e == std::string::npos ? std::string::npos : e - i);
-}
 
 std::string tail_of(const std::string& path, size_t n) {
     std::ifstream f(path, std::ios::binary);
@@ -59,18 +47,9 @@ bool one_core(cpu_set_t* p_set) {
     return false;
 }
 
-// In the loader's process before it starts: the shared core, and a clock that hurries once the
-// line has been quiet for 200 ms, so that the wait for a lost reply takes about a second.
+// In the loader's process before it starts: the shared core.
 void on_core(void* p_set) {
     if (sched_setaffinity(0, sizeof(cpu_set_t), static_cast<cpu_set_t*>(p_set)) != 0) _exit(125);
-    setenv("ORVO_CLI_SILENCE_SPEEDUP", "100", 1);
-}
-
-int count_of(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (size_t i = text.find(part); i != std::string::npos; i = text.find(part, i + 1))
-        n++;
-    return n;
 }
 
 bool programs_are_built() {
@@ -83,34 +62,33 @@ TEST(FaultyLine, TwentyDownloadsOnOneCoreAreExactAndNoStartRequestIsRefused) {
     cpu_set_t core;
     ASSERT_TRUE(one_core(&core)) << std::strerror(errno);
     const std::vector<uint8_t> image = devsim_expected_flash();
-    int n_repeats = 0;
     for (int seed = 1; seed <= 20; seed++) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         DevSimProcess sim({"--duplicate-reply-every", "7", "--stray-byte-every", "11",
-                           "--bad-bcc-every", "13", "--lose-final-dle-every", "17",
-                           "--nak-first", "2", "--seed", std::to_string(seed)});
+                           "--bad-bcc-every", "13", "--lose-final-dle-every", "17", "--nak-first",
+                           "2", "--seed", std::to_string(seed)});
         ASSERT_TRUE(sim.ok());
         ASSERT_EQ(sched_setaffinity(sim.pid(), sizeof core, &core), 0) << std::strerror(errno);
+        // A device has a processor of its own: other work of this machine must not hold the
+        // simulator off past the loader's character delay. Where the system allows, it runs
+        // ahead of ordinary processes; the loader keeps the ordinary priority.
+        setpriority(PRIO_PROCESS, (id_t)sim.pid(), -10);
         std::string err = sim.dir() + "/cli.err", log = sim.dir() + "/cli.log";
-        // A stray byte can make the device's repeated start request the first data byte of
-        // its reply, and when that frame also carries a wrong block check that happens to
-        // cancel the extra byte (about one download in forty at these rates), the XOR check
-        // cannot see it: the reply is lost, and only a repeated write recovers.
+        // No --retries: every reply must arrive the first time. (A stray byte can make the
+        // device's repeated start request the first data byte of its reply; the block check
+        // sees it, since the simulator's wrong checks are inverted ones that cannot cancel it.)
         int status = run_program({orvo_program_path("tools/cli/orvo-loader-cli"), "download",
-                                  "--port", sim.port(), "--progress", "none", "--log", log,
-                                  "--retries", "2"},
+                                  "--port", sim.port(), "--progress", "none", "--log", log},
                                  err, k_t_download_limit_ms, on_core, &core);
         ASSERT_EQ(sim.stop(), 0);
         EXPECT_EQ(status, 0) << tail_of(err, 600) << tail_of(log, 1500);
         EXPECT_TRUE(sim.flash() == image);
         std::string rep = sim.report();
-        EXPECT_EQ(json_value(rep, "signature_last"), "true") << rep;
-        EXPECT_EQ(json_value(rep, "refused"), "0") << rep;
-        EXPECT_EQ(json_value(rep, "unanswered"), "0") << rep;
-        n_repeats += count_of(tail_of(log, 1 << 24), "repeating the write");
+        EXPECT_EQ(devsim_report_value(rep, "signature_last"), "true") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "refused"), "0") << rep;
+        EXPECT_EQ(devsim_report_value(rep, "unanswered"), "0") << rep;
         if (HasFailure()) break;
     }
-    std::printf("writes repeated in all: %d\n", n_repeats);
 }
 
 } // namespace

@@ -164,6 +164,17 @@ std::string DevSimProcess::report() const {
     return std::string(b.begin(), b.end());
 }
 
+std::string devsim_report_value(const std::string& report, const std::string& key) {
+    size_t i = report.find("\"" + key + "\"");
+    if (i == std::string::npos) return "";
+    i = report.find(':', i);
+    if (i == std::string::npos) return "";
+    i = report.find_first_not_of(" \t\r\n", i + 1);
+    if (i == std::string::npos) return "";
+    size_t e = report.find_first_of(",}\r\n", i);
+    return report.substr(i, e == std::string::npos ? std::string::npos : e - i);
+}
+
 std::vector<uint8_t> devsim_expected_flash() {
     const uint32_t a_flash = 0x80000, n_flash = 0x74000;
     std::vector<uint8_t> f(n_flash, 0xFF);

@@ -49,6 +49,10 @@ class DevSimProcess {
 // Path of a built program, e.g. orvo_program_path("tools/devsim/orvo-devsim").
 std::string orvo_program_path(const char* rel);
 
+// The value of "key" in the simulator's report, as written: up to the next
+// comma, brace or line end ("" when the key is missing).
+std::string devsim_report_value(const std::string& report, const std::string& key);
+
 // The device's flash 0x80000..0xF4000 as a full download of the built-in
 // application leaves it.
 std::vector<uint8_t> devsim_expected_flash();

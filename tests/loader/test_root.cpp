@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -70,7 +71,10 @@ TEST_F(RootTest, ProgramDirectoryIsTheRunningProgramsOwn) {
     p = Root_alloc();
     ASSERT_NE(p, nullptr);
     std::string dir = Root_get_p_path_program(p);
-    EXPECT_EQ(dir, std::string(ORVO_BINARY_DIR) + "/tests");
+    // The system names the program file without links on its path; the build folder may
+    // have been named through one.
+    EXPECT_EQ(std::filesystem::canonical(dir),
+              std::filesystem::canonical(std::string(ORVO_BINARY_DIR) + "/tests"));
     EXPECT_EQ(std::string(Root_get_p_path_name_param(p)), dir + "/data/param.dat");
 }
 

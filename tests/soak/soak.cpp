@@ -15,8 +15,9 @@
 //
 // usage: orvo-soak RUNS [--rates R1,R2,..] [--jobs N] [--seed S] [--keep DIR]
 // RUNS seeds at each rate, each run without and with --retries 2 (default 100:
-// 1000 runs at the five default rates). The rate is per byte and direction. ORVO_SOAK_VERBOSE=1 prints every run and keeps its
-// files; ORVO_SOAK_SIM_VERBOSE=1 lets the simulator log every request.
+// 1000 runs at the five default rates). The rate is per byte and direction. ORVO_SOAK_VERBOSE=1
+// prints every run and keeps its files; ORVO_SOAK_SIM_VERBOSE=1 lets the simulator log every
+// request.
 #include "devsim_process.h"
 
 #include <atomic>
@@ -132,7 +133,15 @@ struct RunResult {
     Outcome outcome;
     std::string why;
     double seconds;
+    bool is_stopped_from_outside; // the loader ended on a signal that the soak never sends
 };
+
+// The loader's exit statuses for SIGHUP, SIGINT and SIGTERM. The soak sends none of them, so
+// such a run was stopped by someone else on a shared machine: it is run again.
+bool is_signal_status(int status) {
+    return status == 129 || status == 130 || status == 143;
+}
+constexpr int k_m_outside_repeats = 5;
 
 std::string read_text(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -172,7 +181,7 @@ RunResult one_run(double rate, uint64_t seed, int retries, const std::vector<uin
     }
     if (std::getenv("ORVO_SOAK_SIM_VERBOSE")) sim_args.push_back("--verbose");
     DevSimProcess sim(sim_args);
-    RunResult res{BAD, "", 0};
+    RunResult res{BAD, "", 0, false};
     if (!sim.ok()) {
         res.why = "simulator did not start";
         return res;
@@ -234,6 +243,7 @@ RunResult one_run(double rate, uint64_t seed, int retries, const std::vector<uin
         }
     } else {
         res.why = std::string("unexpected exit; ") + info;
+        res.is_stopped_from_outside = is_signal_status(status);
     }
     if (signed_flash && !same && res.outcome != BAD) {
         res.outcome = BAD;
@@ -324,6 +334,7 @@ int main(int argc, char** argv) {
     std::mutex mu;
     std::atomic<size_t> next{0};
     size_t n_done = 0; // under mu
+    std::atomic<int> n_outside{0};
     auto worker = [&] {
         for (;;) {
             size_t i = next++;
@@ -331,6 +342,10 @@ int main(int argc, char** argv) {
             const Job& j = work[i];
             int retries = j.i_mode ? k_retries : 0;
             RunResult res = one_run(rates[j.i_rate], j.seed, retries, image, keep_dir);
+            for (int k = 0; res.is_stopped_from_outside && k < k_m_outside_repeats; k++) {
+                n_outside++;
+                res = one_run(rates[j.i_rate], j.seed, retries, image, keep_dir);
+            }
             std::lock_guard<std::mutex> lock(mu);
             Row& row = rows[j.i_mode][j.i_rate];
             row.runs++;
@@ -340,8 +355,7 @@ int main(int argc, char** argv) {
             if (res.outcome == BAD) {
                 row.bad++;
                 std::printf("BAD run seed %llu rate %g retries %d: %s\n",
-                            (unsigned long long)j.seed, rates[j.i_rate], retries,
-                            res.why.c_str());
+                            (unsigned long long)j.seed, rates[j.i_rate], retries, res.why.c_str());
             }
             std::fprintf(stderr, "\r%zu/%zu runs", ++n_done, work.size());
         }
@@ -367,5 +381,8 @@ int main(int argc, char** argv) {
         total_runs += runs;
     }
     std::printf("%d runs, %d bad outcomes\n", total_runs, total_bad);
+    if (n_outside > 0)
+        std::printf("%d runs stopped by a signal from outside the soak were run again\n",
+                    n_outside.load());
     return total_bad == 0 ? 0 : 1;
 }

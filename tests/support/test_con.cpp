@@ -97,7 +97,7 @@ TEST_F(ConTest, CallbackMayPrintAgain) {
     bool ok = Con_print("first\n") == 7 && Con_print("second\n") == 7;
     Csp_test_fail_mutex_creations(0);
     // One failure line from the one creation attempt, then the texts.
-    std::vector<std::string> want = {"error-src/support/csp_posix.cpp-CspMutex_init: "
+    std::vector<std::string> want = {"error-src/support/csp.cpp-CspMutex_init: "
                                      "p -> h_mutex = CreateMutex (NULL, FALSE, NULL))\n",
                                      "first\n", "second\n"};
     std::exit(ok && p_sink->lines == want ? 0 : 1);

@@ -86,7 +86,9 @@ struct OssPath : ::testing::Test {
         EXPECT_NE(mkdtemp(tmpl), nullptr);
         tmp_dir = tmpl;
         EXPECT_EQ(chdir(tmp_dir.c_str()), 0);
-        return tmp_dir;
+        // The system's name of it, as relative paths resolve against: /tmp may be a link.
+        EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        return cwd;
     }
 };
 
@@ -271,8 +273,8 @@ TEST(OssProgram, StartedThroughASymbolicLink) {
 TEST(OssProgram, StartedFromADirectoryWithABlankOrAQuote) {
     if (report_if_child()) return;
     std::string exe = own_exe();
-    for (const char* name : {"oss blank XXXXXX", "oss \"quoted\" blank XXXXXX",
-                             "oss\"quote\"XXXXXX"}) {
+    for (const char* name :
+         {"oss blank XXXXXX", "oss \"quoted\" blank XXXXXX", "oss\"quote\"XXXXXX"}) {
         SCOPED_TRACE(name);
         std::string tmpl_buf = dir_of(exe) + "/" + name;
         ASSERT_NE(mkdtemp(tmpl_buf.data()), nullptr);

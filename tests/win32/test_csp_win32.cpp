@@ -68,7 +68,7 @@ TEST(CspWin32, FailedCreationIsLoggedAndGivesNull) {
     Csp_test_fail_mutex_creations(1);
     EXPECT_EQ(CspMutex_alloc(), nullptr);
     Csp_test_fail_mutex_creations(0);
-    EXPECT_EQ(log.count("error-src/support/csp_win32.cpp-CspMutex_init: "
+    EXPECT_EQ(log.count("error-src/support/csp.cpp-CspMutex_init: "
                         "p -> h_mutex = CreateMutex (NULL, FALSE, NULL))"),
               1);
 }
