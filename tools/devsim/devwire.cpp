@@ -190,11 +190,8 @@ int32_t cb_send_byte(void* p_uart, int32_t ch) {
             return b; // lost on the wire
         }
     }
-    // The check is inverted, not changed at random: a random change can undo exactly
-    // what another fault did to the same frame (a repeated STX that the loader took
-    // as data), and a frame that passes with two faults says nothing of either.
     if (state == CO3964_ST_TX_BLOCK && ++w->n_tail == 3 && w->corrupt_this) {
-        b ^= 0xFF;
+        b ^= (uint8_t)(1 + Dev_next_rand(&w->rng) % 255);
         w->n_bad_bcc++;
     }
     if (state == CO3964_ST_TX_STX && w->co.n_connect_try > 1) w->n_retries_dev++;

@@ -52,7 +52,7 @@ const char k_usage[] =
     "                            after the previous one was delivered\n"
     "Faults:\n"
     "  --nak-first N             refuse the first N inbound frames with NAK\n"
-    "  --bad-bcc-every K         every K-th outbound frame carries an inverted block check\n"
+    "  --bad-bcc-every K         every K-th outbound frame carries a wrong block check\n"
     "  --lose-final-dle-every K  every K-th inbound frame gets no final DLE\n"
     "  --busy-every K            every K-th request is answered with the busy exception\n"
     "  --stale-reply-every K     every K-th reply is preceded by a stale reply of an\n"
