@@ -2,6 +2,8 @@
 // replies, time-outs in virtual time, link refusals, result logging.
 #include "rmc_pair.h"
 
+#include "csp.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -437,4 +439,29 @@ TEST_F(BackToBack, ASlotNobodyEmptiesStillRefusesTheStartRequestAfter2000ms) {
     EXPECT_GE(LinkPair_get_t_now(lp) - t0, 2000u);
     EXPECT_LE(LinkPair_get_t_now(lp) - t0, 2002u);
     EXPECT_EQ(Co3964_ib_get_n_msg(co), 1);
+}
+
+TEST_F(BackToBack, AReplyOnThePortWhenTheDeadlinePassedIsTaken) {
+    // The host is held off for 50 ms in its pause between two polls; meanwhile the reply's
+    // start request arrives and the reply deadline (10 ms) passes. One last poll takes it.
+    rmc.reply_timeout_ms = 10;
+    Csp_set_sleep_hook(
+        [](void* p_lp, int) {
+            LinkPair_advance_ms(static_cast<LinkPair*>(p_lp), 50);
+            return 1;
+        },
+        lp);
+    on_byte = {kDle, {}, {}, {}, kDle, frame(msg(7))}; // the request's final DLE, then the reply
+    struct Late {
+        static int32_t wire(void* p_user, LinkPair* p, int i_dir, int32_t i_byte, int32_t value) {
+            const bool is_bcc = static_cast<BackToBack*>(p_user)->from_master.size() == 4;
+            int32_t out = BackToBack::wire(p_user, p, i_dir, i_byte, value);
+            if (is_bcc) LinkPair_inject(p, 0, CO3964_STX, 20); // behind the final DLE
+            return out;
+        }
+    };
+    LinkPair_set_wire(lp, 0, Late::wire, this);
+    EXPECT_EQ(Rmc_do_activate_bootloader(&rmc), RMC_RES_OK);
+    EXPECT_EQ(n_naks(), 0);
+    Csp_set_sleep_hook(nullptr, nullptr);
 }
