@@ -166,16 +166,13 @@ int wait_message_received(Rmc* p) {
     uint32_t deadline = Csp_get_tick_count() + (uint32_t)p->reply_timeout_ms;
     for (;;) {
         if (Co3964_ib_get_n_msg(p->p_co) >= 0) return 1;
-        if (ms_left(deadline) <= 0) {
-            // A host held off past the deadline may find the reply already on the port:
-            // one last poll takes it rather than calling it lost.
-            Co3964_poll(p->p_co);
-            return Co3964_ib_get_n_msg(p->p_co) >= 0;
-        }
+        // Past the deadline one last poll still runs: a host held off that long may find
+        // the reply already on the port.
+        const bool is_late = ms_left(deadline) <= 0;
         Co3964_poll(p->p_co);
         if (Co3964_ib_get_n_msg(p->p_co) >= 0) return 1;
         // Nor will it answer: the reply wait ends with the line.
-        if (Co3964_is_line_lost(p->p_co)) return 0;
+        if (is_late || Co3964_is_line_lost(p->p_co)) return 0;
         Csp_sleep_ms(0);
     }
 }
