@@ -161,6 +161,7 @@ int32_t Co3964_poll(Co3964* p) {
             } else if (ch == CO3964_STX) {
                 p->state = CO3964_ST_RX_START;
             } else if (ch != CO3964_NAK) {
+                arm(p, now, p->t_char_delay_ms);
                 p->state = CO3964_ST_RX_UNEXPECTED;
             }
             break;
@@ -266,8 +267,23 @@ int32_t Co3964_poll(Co3964* p) {
             }
             break;
         case CO3964_ST_RX_UNEXPECTED:
-            send(p, CO3964_NAK);
-            p->state = CO3964_ST_IDLE;
+            // Bytes outside a frame (the tail of a frame refused as too slow, noise) get one
+            // NAK once the line has been quiet for the character delay. A NAK for each byte
+            // would meet the partner's next start requests and refuse them all. A start
+            // request ends the wait and is served.
+            ch = receive(p);
+            if (ch < 0) {
+                if (passed(p, now)) {
+                    send(p, CO3964_NAK);
+                    p->state = CO3964_ST_IDLE;
+                } else {
+                    wait_hook(p);
+                }
+            } else if (ch == CO3964_STX) {
+                p->state = CO3964_ST_RX_START;
+            } else {
+                arm(p, now, p->t_char_delay_ms);
+            }
             break;
         case CO3964_ST_TX_ATTEMPT:
             p->n_connect_try = 1;
@@ -299,9 +315,33 @@ int32_t Co3964_poll(Co3964* p) {
                     p->tx_pending = 1;
                     p->state = CO3964_ST_RX_START;
                 }
-            } else {
+            } else if (ch == CO3964_NAK) {
                 p->n_connect_try++;
                 p->state = CO3964_ST_TX_REPEAT_STX;
+            } else {
+                arm(p, now, p->t_char_delay_ms);
+                p->state = CO3964_ST_TX_WAIT_QUIET;
+            }
+            break;
+        case CO3964_ST_TX_WAIT_QUIET:
+            // Another byte instead of the answer: the partner is still sending (the tail of
+            // a frame of its own that came too late). A start request repeated into it at
+            // once would meet the next byte, and the next, and use up every attempt; it goes
+            // out when the line has been quiet for the character delay. A partner's start
+            // request is a conflict as in state 23.
+            ch = receive(p);
+            if (ch < 0) {
+                if (passed(p, now)) {
+                    p->n_connect_try++;
+                    p->state = CO3964_ST_TX_REPEAT_STX;
+                } else {
+                    wait_hook(p);
+                }
+            } else if (ch == CO3964_STX && !p->is_high_prio) {
+                p->tx_pending = 1;
+                p->state = CO3964_ST_RX_START;
+            } else {
+                arm(p, now, p->t_char_delay_ms);
             }
             break;
         case CO3964_ST_TX_BLOCK:

@@ -39,7 +39,7 @@ enum {
     CO3964_ST_RX_COMPLETE = 8,    // frame complete
     CO3964_ST_RX_REFUSE = 9,      // refuse frame with NAK
     CO3964_ST_RX_OVER = 11,       // reception over
-    CO3964_ST_RX_UNEXPECTED = 13, // unexpected byte in idle
+    CO3964_ST_RX_UNEXPECTED = 13, // wait: bytes outside a frame, NAK once quiet
     CO3964_ST_TX_ATTEMPT = 20,    // start of a block attempt
     CO3964_ST_TX_STX = 21,        // send start request
     CO3964_ST_TX_ARM_ACK = 22,    // arm the acknowledgement delay
@@ -49,6 +49,7 @@ enum {
     CO3964_ST_TX_FAILED = 26,     // block failed
     CO3964_ST_TX_REPEAT_BLOCK = 27,
     CO3964_ST_TX_REPEAT_STX = 28,
+    CO3964_ST_TX_WAIT_QUIET = 29, // wait: a quiet line before the start request is repeated
 };
 
 // Current time as a wrapping 32-bit count.

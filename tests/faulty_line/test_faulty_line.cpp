@@ -3,7 +3,7 @@
 // programs on one core: the device runs while the loader waits for the core, so the replies
 // arrive in bursts, a stale message often right before the real one.
 //
-// Both run at the same priority. A loader at nice 19 shows the same bursts on a quiet machine,
+// The loader runs at the ordinary priority. A loader at nice 19 shows the same bursts on a quiet machine,
 // but beside other work on its core it can be held off for seconds, and then the device's own
 // character and acknowledgement delays (220 ms, 2000 ms) rightly refuse its frames: that
 // measures the machine, not the link (./run faulty-line runs it that way).
@@ -19,7 +19,6 @@
 #include <iterator>
 #include <sched.h>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -81,10 +80,6 @@ TEST(FaultyLine, TwentyDownloadsOnOneCoreAreExactAndNoStartRequestIsRefused) {
                            "2", "--seed", std::to_string(seed)});
         ASSERT_TRUE(sim.ok());
         ASSERT_EQ(sched_setaffinity(sim.pid(), sizeof core, &core), 0) << std::strerror(errno);
-        // A device has a processor of its own: other work of this machine must not hold the
-        // simulator off past the loader's character delay. Where the system allows, it runs
-        // ahead of ordinary processes; the loader keeps the ordinary priority.
-        setpriority(PRIO_PROCESS, (id_t)sim.pid(), -10);
         std::string err = sim.dir() + "/cli.err", log = sim.dir() + "/cli.log";
         // A stray byte can make the device's repeated start request the first data byte of
         // its reply, and when that frame also carries a wrong block check that happens to

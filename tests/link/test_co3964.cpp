@@ -222,6 +222,27 @@ TEST_F(Co3964Raw, IdleDropsNakAndAnswersOtherBytesWithNak) {
     }
 }
 
+// A burst of bytes outside a frame gets one NAK, once the line has been quiet for the
+// character delay after its last byte; a start request within the burst is served instead.
+TEST_F(Co3964Raw, BytesOutsideAFrameGetOneNakWhenTheLineIsQuiet) {
+    const uint32_t t0 = LinkPair_get_t_now(lp);
+    put({'x', DLE, 'y'});
+    LinkPair_inject(lp, 0, 'z', 100);
+    run_idle();
+    EXPECT_EQ(take_sent(), Bytes{NAK});
+    const uint32_t t_nak = LinkPair_get_t_now(lp) - t0;
+    EXPECT_GE(t_nak, 100u + 220u);
+    EXPECT_LE(t_nak, 100u + 223u);
+
+    put({'x', 'y', STX});
+    EXPECT_EQ(LinkPair_pump(lp, 0), 0);
+    EXPECT_EQ(take_sent(), Bytes{DLE});
+    put({'a', DLE, ETX, 'a' ^ 0x13});
+    run_idle();
+    EXPECT_EQ(take_sent(), Bytes{DLE});
+    EXPECT_EQ(slot(), "a");
+}
+
 // --- character delay ---
 
 struct GapCase {
@@ -252,12 +273,9 @@ TEST_P(Gap, MoreThanTheCharacterDelayRefusesTheFrame) {
         EXPECT_EQ(take_sent(), Bytes{DLE});
         EXPECT_EQ(slot(), "abc");
     } else {
-        // NAK for the refused frame; the late bytes that follow are then
-        // unexpected in the idle state (each answered with NAK, the final
-        // 0x73 included).
-        Bytes s = take_sent();
-        ASSERT_FALSE(s.empty());
-        EXPECT_EQ(s[0], NAK);
+        // NAK for the refused frame; the late bytes that follow are outside a
+        // frame and get one more NAK once the line is quiet.
+        EXPECT_EQ(take_sent(), (Bytes{NAK, NAK}));
         EXPECT_EQ(slot(), "<empty>");
     }
 }
@@ -520,6 +538,95 @@ TEST(Co3964Pair, LostFinalDleRepeatsTheBlock) {
     const int32_t* s = LinkPair_get_p_sent(lp, 0);
     EXPECT_EQ(Bytes(s, s + LinkPair_get_n_sent(lp, 0)), repeat(kAbcBlock, 2));
     LinkPair_free(lp);
+}
+
+// A sender held up in the middle of its block: the receiver refuses the frame after the
+// character delay, the rest arrives late and then the repeated start request. The
+// repetition gets through: the late bytes cost one NAK, not one each, which would refuse
+// every start request of the sender.
+TEST(Co3964Pair, AFrameWhoseTailComesLateGetsThroughOnTheRepetition) {
+    LinkPair* lp = LinkPair_alloc(nullptr);
+    std::vector<std::string> got;
+    LinkPair_set_peer(
+        lp,
+        [](void* p_user, LinkPair* p, int) {
+            uint8_t buf[384];
+            const int32_t n = Co3964_ib_get_msg(LinkPair_get_co(p, 1), sizeof buf, buf);
+            if (n >= 0)
+                static_cast<std::vector<std::string>*>(p_user)->emplace_back(
+                    reinterpret_cast<char*>(buf), n);
+        },
+        &got);
+    const std::string msg = "a block whose tail is late";
+    LinkPair_add_rule(lp, 0, 1 + 5, LINKWIRE_DELAY, 300); // the sender stalls after 5 bytes
+    Co3964* co = LinkPair_get_co(lp, 0);
+    ASSERT_EQ(Co3964_ob_set_msg(co, (int32_t)msg.size(), reinterpret_cast<const uint8_t*>(msg.data())),
+              2);
+    EXPECT_EQ(LinkPair_settle(lp, 20000), 1);
+    EXPECT_EQ(Co3964_ob_get_state(co), 0);
+    EXPECT_EQ(co->n_tx_try, 2);
+    EXPECT_EQ(got, std::vector<std::string>{msg});
+    const int32_t* s = LinkPair_get_p_sent(lp, 1);
+    EXPECT_EQ(Bytes(s, s + LinkPair_get_n_sent(lp, 1)), (Bytes{DLE, NAK, DLE, DLE}));
+    LinkPair_free(lp);
+}
+
+// Both sides have a message; the high-priority side stalls in the middle of its block, so
+// the other side refuses it and starts its own send while the late tail is still coming.
+// That tail is no answer to the start request: the start request is repeated once the line
+// is quiet, not at each byte, and both messages get through.
+TEST(Co3964Pair, AStartRequestMetByTheTailOfALateFrameWaitsForAQuietLine) {
+    LinkPair* lp = LinkPair_alloc(nullptr);
+    std::vector<std::string> got[2];
+    LinkPair_set_peer(
+        lp,
+        [](void* p_user, LinkPair* p, int) {
+            auto* g = static_cast<std::vector<std::string>*>(p_user);
+            for (int i = 0; i < 2; i++) {
+                uint8_t buf[384];
+                const int32_t n = Co3964_ib_get_msg(LinkPair_get_co(p, i), sizeof buf, buf);
+                if (n >= 0) g[i].emplace_back(reinterpret_cast<char*>(buf), n);
+            }
+        },
+        got);
+    const std::string msg[2] = {"the host's request, held up", "the device's reply"};
+    LinkPair_add_rule(lp, 0, 1 + 5, LINKWIRE_DELAY, 300);
+    for (int i = 0; i < 2; i++)
+        ASSERT_EQ(Co3964_ob_set_msg(LinkPair_get_co(lp, i), (int32_t)msg[i].size(),
+                                    reinterpret_cast<const uint8_t*>(msg[i].data())),
+                  2);
+    EXPECT_EQ(LinkPair_settle(lp, 30000), 1);
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(Co3964_ob_get_state(LinkPair_get_co(lp, i)), 0) << i;
+        EXPECT_EQ(got[1 - i], std::vector<std::string>{msg[i]}) << i;
+    }
+    LinkPair_free(lp);
+}
+
+// The partner answers the start request with bytes that are no answer: the start request is
+// repeated 220 ms after the last of them. A NAK is an answer: repeated at once.
+TEST_F(Co3964Raw, StartRequestIsRepeatedWhenTheLineIsQuietAfterOtherBytes) {
+    ASSERT_EQ(set_msg("abc"), 2);
+    EXPECT_EQ(LinkPair_pump(lp, 0), 0);
+    EXPECT_EQ(take_sent(), Bytes{STX});
+    const uint32_t t0 = LinkPair_get_t_now(lp);
+    put({'x', 'y'});
+    LinkPair_inject(lp, 0, 'z', 50);
+    ASSERT_EQ(LinkPair_run_until(
+                  lp, [](void*, LinkPair* p) -> int { return LinkPair_get_n_sent(p, 0) > 0; },
+                  nullptr, 5000),
+              1);
+    EXPECT_EQ(take_sent(), Bytes{STX});
+    const uint32_t t_stx = LinkPair_get_t_now(lp) - t0;
+    EXPECT_GE(t_stx, 50u + 220u);
+    EXPECT_LE(t_stx, 50u + 223u);
+    EXPECT_EQ(co->n_connect_try, 2);
+
+    put({NAK});
+    EXPECT_EQ(LinkPair_pump(lp, 0), 0);
+    EXPECT_EQ(take_sent(), Bytes{STX});
+    EXPECT_EQ(LinkPair_get_t_now(lp) - t0, t_stx);
+    EXPECT_EQ(co->n_connect_try, 3);
 }
 
 // --- the inbound slot ---

@@ -77,7 +77,9 @@ struct Cli {
     uint32_t t_quiet_start = 0;
 };
 
-const uint32_t k_quiet_ms = 200;
+// Longer than every wait of a live link (the 2000 ms acknowledgement delay, the 220 ms quiet
+// line after stray bytes), so that no recovery runs on the fast clock.
+const uint32_t k_quiet_ms = 2500;
 
 std::string hex(uint32_t v) {
     char s[16];

@@ -74,6 +74,10 @@ void write_output(DevWire* w, int64_t now) {
         w->t_out_stuck_us = -1;
         w->out_dropped_logged = false;
         w->t_line_us = now;
+        if (w->p_trace)
+            for (ssize_t i = 0; i < k; i++)
+                std::fprintf(w->p_trace, "%lld.%03lld > %02x\n", (long long)(now / 1000),
+                             (long long)(now % 1000), buf[i]);
         w->out.erase(w->out.begin(), w->out.begin() + k);
     }
 }
@@ -143,6 +147,9 @@ int32_t cb_receive(void* p_uart) {
     uint8_t b = w->in.front().b;
     int64_t t_arrived = w->in.front().t_us;
     w->in.pop_front();
+    if (w->p_trace)
+        std::fprintf(w->p_trace, "%lld.%03lld < %02x state %d\n", (long long)(now / 1000),
+                     (long long)(now % 1000), b, (int)w->co.state);
     // Only where the link expects a control character is 0x15 a NAK, not data.
     const int32_t state = w->co.state;
     if (b == CO3964_NAK && (state == CO3964_ST_IDLE || state == CO3964_ST_TX_WAIT_ACK ||
@@ -166,7 +173,8 @@ int32_t cb_receive(void* p_uart) {
         else
             w->n_starts_disturbed++;
     }
-    if (b == CO3964_STX && (state == CO3964_ST_IDLE || state == CO3964_ST_TX_WAIT_ACK)) {
+    if (b == CO3964_STX && (state == CO3964_ST_IDLE || state == CO3964_ST_TX_WAIT_ACK ||
+                            state == CO3964_ST_TX_WAIT_QUIET)) {
         if (w->last_in_failed) w->n_retries_host++;
         w->last_in_failed = false;
     }

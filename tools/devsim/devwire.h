@@ -7,6 +7,7 @@
 #include "rmc_slave.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -89,6 +90,7 @@ struct DevWire {
     bool last_in_failed = false;
     bool corrupt_this = false;
     int n_tail = 0; // bytes sent after the current block (DLE, ETX, BCC)
+    FILE* p_trace = nullptr; // every byte as the device takes or sends it, with its time
 };
 
 int64_t DevWire_now_us();

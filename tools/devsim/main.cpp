@@ -83,7 +83,7 @@ const char k_usage[] =
     "1 when the pseudo-terminal cannot be made, 2 for a bad command line.\n";
 
 struct Options {
-    std::string link, dump_flash, dump_ram, report;
+    std::string link, dump_flash, dump_ram, report, trace;
     int erase_ms = 0, write_ms = 0, reply_delay_ms = 0, gap_ms = 0;
     int pace_baud = 0;
     int nak_first = 0, bad_bcc_every = 0, lose_final_dle_every = 0;
@@ -153,7 +153,8 @@ int parse_options(int argc, char** argv, Options* o) {
     } strs[] = {{"--link", &o->link},
                 {"--dump-flash", &o->dump_flash},
                 {"--dump-ram", &o->dump_ram},
-                {"--report", &o->report}};
+                {"--report", &o->report},
+                {"--trace", &o->trace}};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
@@ -390,6 +391,12 @@ int main(int argc, char** argv) {
     w.idle_exit_us = (int64_t)o.idle_exit_ms * 1000;
     w.faults = {o.nak_first, o.bad_bcc_every, o.lose_final_dle_every, o.seed};
     DevWire_init_link(&w);
+    if (!o.trace.empty() && !(w.p_trace = std::fopen(o.trace.c_str(), "w"))) {
+        std::fprintf(stderr, "orvo-devsim: cannot write %s: %s\n", o.trace.c_str(),
+                     std::strerror(errno));
+        DevWire_close(&w);
+        return 1;
+    }
     w.mute_when_idle = o.silent_after == 0;
 
     bool linked = false;
@@ -523,6 +530,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (!o.dump_flash.empty()) ok = write_file(o.dump_flash, m.flash.data(), m.flash.size()) && ok;
     if (!o.dump_ram.empty()) ok = write_file(o.dump_ram, m.ram.data(), m.ram.size()) && ok;
+    if (w.p_trace && std::fclose(w.p_trace) != 0) ok = false;
     if (!o.report.empty()) {
         std::string rep = make_report(m, w, c);
         ok = write_file(o.report, rep.data(), rep.size()) && ok;
