@@ -60,6 +60,10 @@ DevSimProcess::DevSimProcess(const std::vector<std::string>& args) {
         else
             argv_s.push_back(dir_ + "/" + opt);
     }
+    // Every byte on the line with its time, kept after the test, when a failure needs it.
+    if (const char* p_trace = getenv("ORVO_TEST_DEVSIM_TRACE_DIR"))
+        argv_s.insert(argv_s.end(), {"--trace", std::string(p_trace) + "/" +
+                                                    dir_.substr(dir_.rfind('/') + 1) + ".txt"});
     std::vector<char*> argv;
     for (auto& s : argv_s)
         argv.push_back(s.data());
