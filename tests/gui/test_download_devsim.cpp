@@ -88,7 +88,10 @@ TEST_F(WindowDownload, CloseDuringProgrammingAnsweredYesOrNo) {
         {7, "Ok", "Application successfully downloaded !", DL_OK},
     };
     for (const Case& c : cases) {
-        DevSimProcess sim;
+        // A flash write takes the device a moment, as on real hardware: the window's waits
+        // for the reply let the click through. A simulator that answers before the loader
+        // next looks at the port would leave the window no wait to handle it in.
+        DevSimProcess sim({"--write-ms", "1"});
         ASSERT_TRUE(sim.ok());
         use_port(sim);
         MainDlg dlg;
@@ -232,7 +235,7 @@ TEST_F(WindowDownload, DeviceLostWhileProgrammingLeavesAUsableWindow) {
     dlg.show();
     BoxCloser closer;
     {
-        DevSimProcess sim;
+        DevSimProcess sim({"--write-ms", "1"}); // a wait for each flash write, as above
         ASSERT_TRUE(sim.ok());
         use_port(sim);
         bool lost = false;
