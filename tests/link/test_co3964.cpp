@@ -514,21 +514,27 @@ TEST(Co3964Pair, InitiationConflictIsResolvedByPriority) {
     LinkPair_free(lp);
 }
 
+// Takes each message as soon as it waits in either side's inbound slot, as the layer above
+// does; got[i] holds what side i received, in order.
+struct Inbox {
+    std::vector<std::string> got[2];
+    explicit Inbox(LinkPair* lp) { LinkPair_set_peer(lp, take, this); }
+    static void take(void* p_user, LinkPair* p, int) {
+        auto* self = static_cast<Inbox*>(p_user);
+        for (int i = 0; i < 2; i++) {
+            uint8_t buf[384];
+            const int32_t n = Co3964_ib_get_msg(LinkPair_get_co(p, i), sizeof buf, buf);
+            if (n >= 0) self->got[i].emplace_back(reinterpret_cast<char*>(buf), n);
+        }
+    }
+};
+
 // A lost final DLE between two links: the block comes again and the
 // receiver, whose slot was emptied meanwhile, takes it a second time.
 TEST(Co3964Pair, LostFinalDleRepeatsTheBlock) {
     LinkPair* lp = LinkPair_alloc(nullptr);
-    std::vector<std::string> got;
-    LinkPair_set_peer(
-        lp,
-        [](void* p_user, LinkPair* p, int) {
-            uint8_t buf[384];
-            const int32_t n = Co3964_ib_get_msg(LinkPair_get_co(p, 1), sizeof buf, buf);
-            if (n >= 0)
-                static_cast<std::vector<std::string>*>(p_user)->emplace_back(
-                    reinterpret_cast<char*>(buf), n);
-        },
-        &got);
+    Inbox inbox(lp);
+    const std::vector<std::string>& got = inbox.got[1];
     LinkPair_add_rule(lp, 1, 1, LINKWIRE_DROP, 0); // side 1's final DLE
     ASSERT_EQ(Co3964_ob_set_msg(LinkPair_get_co(lp, 0), 3, reinterpret_cast<const uint8_t*>("abc")),
               2);
@@ -546,17 +552,8 @@ TEST(Co3964Pair, LostFinalDleRepeatsTheBlock) {
 // every start request of the sender.
 TEST(Co3964Pair, AFrameWhoseTailComesLateGetsThroughOnTheRepetition) {
     LinkPair* lp = LinkPair_alloc(nullptr);
-    std::vector<std::string> got;
-    LinkPair_set_peer(
-        lp,
-        [](void* p_user, LinkPair* p, int) {
-            uint8_t buf[384];
-            const int32_t n = Co3964_ib_get_msg(LinkPair_get_co(p, 1), sizeof buf, buf);
-            if (n >= 0)
-                static_cast<std::vector<std::string>*>(p_user)->emplace_back(
-                    reinterpret_cast<char*>(buf), n);
-        },
-        &got);
+    Inbox inbox(lp);
+    const std::vector<std::string>& got = inbox.got[1];
     const std::string msg = "a block whose tail is late";
     LinkPair_add_rule(lp, 0, 1 + 5, LINKWIRE_DELAY, 300); // the sender stalls after 5 bytes
     Co3964* co = LinkPair_get_co(lp, 0);
@@ -577,18 +574,8 @@ TEST(Co3964Pair, AFrameWhoseTailComesLateGetsThroughOnTheRepetition) {
 // is quiet, not at each byte, and both messages get through.
 TEST(Co3964Pair, AStartRequestMetByTheTailOfALateFrameWaitsForAQuietLine) {
     LinkPair* lp = LinkPair_alloc(nullptr);
-    std::vector<std::string> got[2];
-    LinkPair_set_peer(
-        lp,
-        [](void* p_user, LinkPair* p, int) {
-            auto* g = static_cast<std::vector<std::string>*>(p_user);
-            for (int i = 0; i < 2; i++) {
-                uint8_t buf[384];
-                const int32_t n = Co3964_ib_get_msg(LinkPair_get_co(p, i), sizeof buf, buf);
-                if (n >= 0) g[i].emplace_back(reinterpret_cast<char*>(buf), n);
-            }
-        },
-        got);
+    Inbox inbox(lp);
+    const auto& got = inbox.got;
     const std::string msg[2] = {"the host's request, held up", "the device's reply"};
     LinkPair_add_rule(lp, 0, 1 + 5, LINKWIRE_DELAY, 300);
     for (int i = 0; i < 2; i++)
