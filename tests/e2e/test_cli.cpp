@@ -1370,7 +1370,7 @@ TEST_F(CliE2e, GangGivesTheFileAndVerifyToEveryPort) {
     CliRun r = run_cli(
         cat({"download", "--progress", "plain", "--verify", "--app", app, "--report", report},
             gang.port_args()),
-        60000);
+        180000); // a bound for a hang: two downloads and a read-back take over 60 s on a loaded machine
     EXPECT_EQ(r.status, 12) << r.out << r.err;
     EXPECT_EQ(table_row(r.out, gang.sims[0]->port()).rfind("ok ", 0), 0u) << r.out;
     EXPECT_NE(table_row(r.out, gang.sims[1]->port()).find("verify (exit 12)"), std::string::npos)
