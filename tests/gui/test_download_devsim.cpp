@@ -144,12 +144,15 @@ TEST_F(WindowDownload, DeviceThatStopsAnsweringLeavesAUsableWindow) {
     MainDlg dlg;
     dlg.show();
     BoxCloser closer;
+    const int32_t send_timeout_ms = Root_get_p_rmc(p_root)->send_timeout_ms;
+    const int32_t t_ack_delay_ms = Root_get_p_co(p_root)->t_ack_delay_ms;
     {
         DevSimProcess sim({"--silent-after", "3"});
         ASSERT_TRUE(sim.ok());
         use_port(sim);
         // Short waits for the silent device (the download sets only the reply
-        // time-out); the window keeps taking events while it waits.
+        // time-out); the window keeps taking events while it waits. The download on the
+        // live device below gets the usual waits back.
         Root_get_p_rmc(p_root)->send_timeout_ms = 300;
         Root_get_p_co(p_root)->t_ack_delay_ms = 100;
         int n_ticks = 0;
@@ -164,6 +167,8 @@ TEST_F(WindowDownload, DeviceThatStopsAnsweringLeavesAUsableWindow) {
         EXPECT_TRUE(button(dlg, 1002)->isEnabled());
         EXPECT_EQ(dlg.m_ctlStatusStep->text(), "ready");
         EXPECT_EQ(dlg.m_bBusy, 0);
+        Root_get_p_rmc(p_root)->send_timeout_ms = send_timeout_ms;
+        Root_get_p_co(p_root)->t_ack_delay_ms = t_ack_delay_ms;
     }
     DevSimProcess sim;
     ASSERT_TRUE(sim.ok());
